@@ -1,0 +1,541 @@
+// Velk: a small XML document object model.
+//
+// Parse XML text (a file, a NUL-terminated buffer or a stream) into a tree of
+// nodes, walk and edit it, and write it back pretty-printed to a stdio FILE or
+// compact to a stream or string. A byte is a character: no character set is
+// interpreted, and the library throws no exceptions of its own.
+#ifndef VELK_BASE_VELK_H
+#define VELK_BASE_VELK_H
+
+#include <cstdio>
+#include <iosfwd>
+#include <string>
+
+#define VELK_VERSION_MAJOR 1
+#define VELK_VERSION_MINOR 0
+#define VELK_VERSION_PATCH 0
+
+#if defined(_WIN32) && !defined(VELK_STATIC)
+#if defined(VELK_BUILDING)
+#define VELK_API __declspec(dllexport)
+#else
+#define VELK_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define VELK_API __attribute__((visibility("default")))
+#else
+#define VELK_API
+#endif
+
+namespace TAVARO {
+
+class VelkDocument;
+class VelkElement;
+class VelkComment;
+class VelkUnknown;
+class VelkAttribute;
+class VelkText;
+class VelkDeclaration;
+class VelkParsingData;
+
+// Results of the attribute queries.
+enum { VELK_ATTR_OK = 0, VELK_ATTR_MISSING = 1, VELK_ATTR_NOT_NUMERIC = 2 };
+
+// Error codes recorded by a document; VelkBase::errorString holds their messages.
+enum {
+    VELK_NO_ERROR = 0,
+    VELK_ERROR,
+    VELK_ERROR_OPEN_FILE,
+    VELK_ERROR_ALLOCATION,
+    VELK_ERROR_PARSE_ELEMENT,
+    VELK_ERROR_ELEMENT_NAME,
+    VELK_ERROR_ELEMENT_VALUE,
+    VELK_ERROR_ATTRIBUTES,
+    VELK_ERROR_EMPTY_TAG,
+    VELK_ERROR_END_TAG,
+    VELK_ERROR_PARSE_UNKNOWN,
+    VELK_ERROR_PARSE_COMMENT,
+    VELK_ERROR_PARSE_DECLARATION,
+    VELK_ERROR_DOCUMENT_EMPTY,
+    VELK_ERROR_STRING_COUNT
+};
+
+// A row and column in parsed text, both counted from 0; -1 means no position.
+class VELK_API VelkCursor {
+public:
+    VelkCursor() { Clear(); }
+    // Sets both fields to -1.
+    void Clear() { row = col = -1; }
+
+    int row;
+    int col;
+};
+
+// The root of everything that can be parsed and printed: nodes and attributes.
+class VELK_API VelkBase {
+public:
+    // The error codes again, so that they read as VelkDocument::VELK_ERROR_OPEN_FILE.
+    enum {
+        VELK_NO_ERROR = TAVARO::VELK_NO_ERROR,
+        VELK_ERROR = TAVARO::VELK_ERROR,
+        VELK_ERROR_OPEN_FILE = TAVARO::VELK_ERROR_OPEN_FILE,
+        VELK_ERROR_ALLOCATION = TAVARO::VELK_ERROR_ALLOCATION,
+        VELK_ERROR_PARSE_ELEMENT = TAVARO::VELK_ERROR_PARSE_ELEMENT,
+        VELK_ERROR_ELEMENT_NAME = TAVARO::VELK_ERROR_ELEMENT_NAME,
+        VELK_ERROR_ELEMENT_VALUE = TAVARO::VELK_ERROR_ELEMENT_VALUE,
+        VELK_ERROR_ATTRIBUTES = TAVARO::VELK_ERROR_ATTRIBUTES,
+        VELK_ERROR_EMPTY_TAG = TAVARO::VELK_ERROR_EMPTY_TAG,
+        VELK_ERROR_END_TAG = TAVARO::VELK_ERROR_END_TAG,
+        VELK_ERROR_PARSE_UNKNOWN = TAVARO::VELK_ERROR_PARSE_UNKNOWN,
+        VELK_ERROR_PARSE_COMMENT = TAVARO::VELK_ERROR_PARSE_COMMENT,
+        VELK_ERROR_PARSE_DECLARATION = TAVARO::VELK_ERROR_PARSE_DECLARATION,
+        VELK_ERROR_DOCUMENT_EMPTY = TAVARO::VELK_ERROR_DOCUMENT_EMPTY,
+        VELK_ERROR_STRING_COUNT = TAVARO::VELK_ERROR_STRING_COUNT
+    };
+
+    // One row of the entity table: the entity as written and the character it stands for.
+    struct Entity {
+        const char* str;
+        unsigned int strLength;
+        char chr;
+    };
+
+    // An owned NUL-terminated copy of a string; buffer is null when allocation failed.
+    class VELK_API StringToBuffer {
+    public:
+        explicit StringToBuffer(const std::string& input);
+        ~StringToBuffer();
+
+        char* buffer;
+
+    private:
+        StringToBuffer(const StringToBuffer&) = delete;
+        StringToBuffer& operator=(const StringToBuffer&) = delete;
+    };
+
+    VelkBase() {}
+    virtual ~VelkBase() {}
+
+    // Writes the item pretty-printed, indented by depth levels of four spaces.
+    virtual void Print(FILE* file, int depth) const = 0;
+    // Writes the item in compact form.
+    virtual void StreamOut(std::ostream* out) const = 0;
+    // Parses the item from NUL-terminated text, tracking rows and columns in data
+    // (may be null); returns where the caller goes on, or null on failure.
+    virtual const char* Parse(const char* p, VelkParsingData* data) = 0;
+
+    // Where the item began in the text it was parsed from; (-1, -1) if not parsed.
+    const VelkCursor& Location() const { return location; }
+
+    // Whether text content is condensed: leading and trailing white space dropped,
+    // inner runs turned into one space. True at start; set it before parsing.
+    static bool condenseWhiteSpace;
+    // The fixed message of each error code.
+    static const char* const errorString[VELK_ERROR_STRING_COUNT];
+    // The five named entities, in the order &amp; &lt; &gt; &quot; &apos;.
+    static const Entity entity[5];
+
+    // Scanner over NUL-terminated text. A null position means failure or nothing left.
+    // The first non-white-space position at or after p; null if p is null or at the end.
+    static const char* SkipWhiteSpace(const char* p);
+    // Space, tab, line feed, vertical tab, form feed or carriage return.
+    static bool IsWhiteSpace(int c);
+    // Reads a name (a letter or '_', then letters, digits, '_', '-', '.', ':').
+    static const char* ReadName(const char* p, std::string* name);
+    // Reads one character, decoding an entity or character reference.
+    static const char* GetChar(const char* p, char* value);
+    // Decodes the reference at '&': &#xH; &#xHH; or a named entity; else '&' itself.
+    static const char* GetEntity(const char* p, char* value);
+    // Whether the text at p begins with tag.
+    static bool StringEqual(const char* p, const char* tag, bool caseSensitive);
+    // Reads decoded text up to endTag and returns the position after it (or the end).
+    static const char* ReadText(const char* p, std::string* text, bool trimWhiteSpace,
+                                const char* endTag, bool caseSensitive);
+
+    // Stream scanners used by StreamIn: move characters from the stream to tag.
+    static bool StreamWhiteSpace(std::istream* in, std::string* tag);
+    static bool StreamTo(std::istream* in, int character, std::string* tag);
+
+    // Escapes markup characters and bytes outside printable ASCII.
+    static void PutString(const std::string& input, std::string* out);
+    static void PutString(const std::string& input, std::ostream* stream);
+
+    VelkBase(const VelkBase&) = delete;
+    VelkBase& operator=(const VelkBase&) = delete;
+
+protected:
+    VelkCursor location;
+
+    friend struct VelkAccess;
+};
+
+// A node of the tree: its kind, its text value and its links to parent,
+// children and siblings. A node owns its children.
+class VELK_API VelkNode : public VelkBase {
+public:
+    enum NodeType { DOCUMENT, ELEMENT, COMMENT, UNKNOWN, TEXT, DECLARATION };
+
+    ~VelkNode() override;
+
+    // The value: a document's file name, an element's tag name, or the text.
+    const char* Value() const { return value.c_str(); }
+    std::string SValue() const { return value; }
+    void SetValue(const char* text) { value = text; }
+
+    // Deletes every child.
+    void Clear();
+
+    VelkNode* Parent() const { return parent; }
+    VelkNode* FirstChild() const { return firstChild; }
+    // The first child whose value equals name, or null.
+    VelkNode* FirstChild(const char* name) const;
+    VelkNode* LastChild() const { return lastChild; }
+    // The last child whose value equals name, or null.
+    VelkNode* LastChild(const char* name) const;
+
+    // Walks the children: null gives the first, a child gives the one after it.
+    VelkNode* IterateChildren(VelkNode* previous) const;
+    VelkNode* IterateChildren(const char* name, VelkNode* previous) const;
+
+    // Links node as the last child and takes ownership of it; returns it.
+    VelkNode* LinkEndChild(VelkNode* node);
+    // Link a clone of source (which stays with the caller); return the clone or null.
+    VelkNode* InsertEndChild(const VelkNode& source);
+    VelkNode* InsertBeforeChild(VelkNode* beforeThis, const VelkNode& source);
+    VelkNode* InsertAfterChild(VelkNode* afterThis, const VelkNode& source);
+    // Puts a clone of source in the place of oldChild and deletes oldChild.
+    VelkNode* ReplaceChild(VelkNode* oldChild, const VelkNode& source);
+    // Unlinks and deletes a child; false (and nothing changed) if it is not a child.
+    bool RemoveChild(VelkNode* child);
+
+    VelkNode* PreviousSibling() const { return prev; }
+    VelkNode* PreviousSibling(const char* name) const;
+    VelkNode* NextSibling() const { return next; }
+    VelkNode* NextSibling(const char* name) const;
+
+    // The first element among the following siblings (of that name).
+    VelkElement* NextSiblingElement() const;
+    VelkElement* NextSiblingElement(const char* name) const;
+    // The first element among the children (of that name).
+    VelkElement* FirstChildElement() const;
+    VelkElement* FirstChildElement(const char* name) const;
+
+    // The document this node belongs to (itself for a document), or null.
+    VelkDocument* GetDocument() const;
+
+    // This node as its kind, or null when it is of another kind.
+    VelkDocument* ToDocument() const;
+    VelkElement* ToElement() const;
+    VelkText* ToText() const;
+
+    // The node kind, a NodeType.
+    virtual int Type() const { return type; }
+    // A deep copy owned by the caller, or null when it cannot be allocated.
+    virtual VelkNode* Clone() const = 0;
+    // Reads one node's markup from the stream into tag.
+    virtual void StreamIn(std::istream* in, std::string* tag) = 0;
+
+    // Creates (without parsing or linking) the node for the markup at p, with
+    // this node as its parent; null when no markup starts there.
+    VelkNode* Identify(const char* p);
+    // Copies the value and the client data into target.
+    void CopyToClone(VelkNode* target) const;
+
+    // A word that belongs to the caller; copied into clones.
+    void* ClientData() const { return clientData; }
+    void SetClientData(void* data) { clientData = data; }
+
+protected:
+    explicit VelkNode(NodeType nodeType);
+
+private:
+    VelkNode* parent;
+    NodeType type;
+    VelkNode* firstChild;
+    VelkNode* lastChild;
+    std::string value;
+    VelkNode* prev;
+    VelkNode* next;
+    void* clientData;
+
+    friend struct VelkAccess;
+};
+
+// A name/value pair of an element, linked in its element's attribute set.
+class VELK_API VelkAttribute : public VelkBase {
+public:
+    VelkAttribute();
+    VelkAttribute(const char* name, const char* value);
+    ~VelkAttribute() override;
+
+    const char* Name() const { return name.c_str(); }
+    const char* Value() const { return value.c_str(); }
+    void SetValue(const char* text) { value = text; }
+
+    // The value as a number: atoi/atof, 0 when it does not start with one.
+    int IntValue() const;
+    double DoubleValue() const;
+    // VELK_ATTR_OK with *out set, or VELK_ATTR_NOT_NUMERIC with *out untouched.
+    int QueryIntValue(int* out) const;
+    int QueryDoubleValue(double* out) const;
+    // Store a number as text ("%d", "%lf").
+    void SetIntValue(int v);
+    void SetDoubleValue(double v);
+
+    // The neighbours in the set; null at either end and for a free attribute.
+    VelkAttribute* Next() const;
+    VelkAttribute* Previous() const;
+
+    // The document that this attribute's parse errors go to.
+    void SetDocument(VelkDocument* doc) { document = doc; }
+
+    void Print(FILE* file, int depth) const override;
+    void StreamOut(std::ostream* out) const override;
+    const char* Parse(const char* p, VelkParsingData* data) override;
+
+private:
+    VelkDocument* document;
+    std::string name;
+    std::string value;
+    VelkAttribute* prev;
+    VelkAttribute* next;
+    bool isEndMarker;  // the sentinel of a set, never content
+
+    friend class VelkAttributeSet;
+    friend struct VelkAccess;
+};
+
+// The ordered attributes of an element: a ring closed by an end marker.
+// The set links attributes; their owner creates and deletes them.
+class VELK_API VelkAttributeSet {
+public:
+    VelkAttributeSet();
+    ~VelkAttributeSet();
+
+    // Appends an attribute that is in no set and whose name is not in this one.
+    void Add(VelkAttribute* addMe);
+    // Unlinks an attribute of this set without deleting it.
+    void Remove(VelkAttribute* removeMe);
+
+    VelkAttribute* First() const;
+    VelkAttribute* Last() const;
+    // The attribute with exactly this name, or null.
+    VelkAttribute* Find(const char* name) const;
+
+    VelkAttributeSet(const VelkAttributeSet&) = delete;
+    VelkAttributeSet& operator=(const VelkAttributeSet&) = delete;
+
+private:
+    VelkAttribute sentinel;
+
+    friend struct VelkAccess;
+};
+
+// An element: a tag name, ordered attributes and any number of children.
+class VELK_API VelkElement : public VelkNode {
+public:
+    explicit VelkElement(const char* value);
+    ~VelkElement() override;
+
+    // The value of attribute name, or null.
+    const char* Attribute(const char* name) const;
+    // The same; also stores atoi/atof of the value (0 when missing) in *i or *d.
+    const char* Attribute(const char* name, int* i) const;
+    const char* Attribute(const char* name, double* d) const;
+    // VELK_ATTR_OK, VELK_ATTR_MISSING or VELK_ATTR_NOT_NUMERIC; *value set only on OK.
+    int QueryIntAttribute(const char* name, int* value) const;
+    int QueryDoubleAttribute(const char* name, double* value) const;
+
+    // Sets attribute name, appending it when it does not exist.
+    void SetAttribute(const char* name, const char* value);
+    void SetAttribute(const char* name, int value);
+    // Removes and deletes attribute name, if there is one.
+    void RemoveAttribute(const char* name);
+
+    // The first and last attributes, or null when there are none.
+    VelkAttribute* FirstAttribute() const { return attributeSet.First(); }
+    VelkAttribute* LastAttribute() const { return attributeSet.Last(); }
+
+    VelkNode* Clone() const override;
+    void Print(FILE* file, int depth) const override;
+    void StreamOut(std::ostream* out) const override;
+    const char* Parse(const char* p, VelkParsingData* data) override;
+    void StreamIn(std::istream* in, std::string* tag) override;
+
+    // Reads the content up to the "</" that ends it, linking the children; returns
+    // the position of that "</", the end of the input, or null.
+    const char* ReadValue(const char* p, VelkParsingData* data);
+
+private:
+    VelkAttributeSet attributeSet;
+
+    friend struct VelkAccess;
+};
+
+// A comment: the text between "<!--" and "-->".
+class VELK_API VelkComment : public VelkNode {
+public:
+    VelkComment() : VelkNode(COMMENT) {}
+    ~VelkComment() override {}
+
+    VelkNode* Clone() const override;
+    void Print(FILE* file, int depth) const override;
+    void StreamOut(std::ostream* out) const override;
+    const char* Parse(const char* p, VelkParsingData* data) override;
+    void StreamIn(std::istream* in, std::string* tag) override;
+};
+
+// Character data between tags, entity references decoded.
+class VELK_API VelkText : public VelkNode {
+public:
+    explicit VelkText(const char* initValue) : VelkNode(TEXT) { SetValue(initValue); }
+    ~VelkText() override {}
+
+    // Whether the text is empty or white space only.
+    bool Blank() const;
+
+    VelkNode* Clone() const override;
+    void Print(FILE* file, int depth) const override;
+    void StreamOut(std::ostream* out) const override;
+    const char* Parse(const char* p, VelkParsingData* data) override;
+    void StreamIn(std::istream* in, std::string* tag) override;
+};
+
+// The XML declaration with its version, encoding and standalone strings.
+class VELK_API VelkDeclaration : public VelkNode {
+public:
+    VelkDeclaration() : VelkNode(DECLARATION) {}
+    VelkDeclaration(const char* version, const char* encoding, const char* standalone);
+    ~VelkDeclaration() override {}
+
+    const char* Version() const { return version.c_str(); }
+    const char* Encoding() const { return encoding.c_str(); }
+    const char* Standalone() const { return standalone.c_str(); }
+
+    VelkNode* Clone() const override;
+    void Print(FILE* file, int depth) const override;
+    void StreamOut(std::ostream* out) const override;
+    const char* Parse(const char* p, VelkParsingData* data) override;
+    void StreamIn(std::istream* in, std::string* tag) override;
+
+private:
+    std::string version;
+    std::string encoding;
+    std::string standalone;
+
+    friend struct VelkAccess;
+};
+
+// Markup that is none of the other kinds, kept verbatim between '<' and '>'.
+class VELK_API VelkUnknown : public VelkNode {
+public:
+    VelkUnknown() : VelkNode(UNKNOWN) {}
+    ~VelkUnknown() override {}
+
+    VelkNode* Clone() const override;
+    void Print(FILE* file, int depth) const override;
+    void StreamOut(std::ostream* out) const override;
+    const char* Parse(const char* p, VelkParsingData* data) override;
+    void StreamIn(std::istream* in, std::string* tag) override;
+};
+
+// The root of a tree: owns the top-level nodes, names the file it is loaded from
+// and saved to, and records the first error of a parse.
+class VELK_API VelkDocument : public VelkNode {
+public:
+    VelkDocument();
+    explicit VelkDocument(const char* documentName);
+    ~VelkDocument() override;
+
+    // Replace the tree with the parsed contents of a file; true when no error.
+    bool LoadFile();
+    bool LoadFile(const char* fileName);
+    // Write the pretty form to a file; true when it could be opened.
+    bool SaveFile() const;
+    bool SaveFile(const char* fileName) const;
+
+    // Whether an error is recorded.
+    bool Error() const { return hasError; }
+    int ErrorCode() const { return errorCode; }
+    const char* ErrorMessage() const { return errorMessage.c_str(); }
+    // Where the error was found (counted from 0); (-1, -1) when it has no position.
+    const VelkCursor& ErrorCursor() const { return errorCursor; }
+    void ClearError();
+    // Records error err at position (when both position and data are given),
+    // unless an error is already recorded.
+    void SetError(int err, const char* position, VelkParsingData* data);
+
+    // Columns per tab stop when counting columns; 4 by default.
+    int TabSize() const { return tabSize; }
+    void SetTabSize(int size) { tabSize = size; }
+
+    VelkNode* Clone() const override;
+    void Print(FILE* file, int depth) const override;
+    void StreamOut(std::ostream* out) const override;
+    const char* Parse(const char* p, VelkParsingData* prevData) override;
+    void StreamIn(std::istream* in, std::string* tag) override;
+
+private:
+    bool hasError;
+    int errorCode;
+    std::string errorMessage;
+    int tabSize;
+    VelkCursor errorCursor;
+
+    friend struct VelkAccess;
+};
+
+// A null-safe navigation step: every step from an empty handle stays empty.
+class VELK_API VelkHandle {
+public:
+    VelkHandle(VelkNode* target) : node(target) {}
+
+    VelkNode* Node() const { return node; }
+    // The node as an element or a text, or null.
+    VelkElement* ToElement() const;
+    VelkText* ToText() const;
+
+    VelkHandle FirstChild() const;
+    VelkHandle FirstChild(const char* name) const;
+    VelkHandle FirstChildElement() const;
+    VelkHandle FirstChildElement(const char* name) const;
+    // The child at index (counted from 0; 0 or below gives the first).
+    VelkHandle Child(int index) const;
+    VelkHandle Child(const char* name, int index) const;
+    VelkHandle ChildElement(int index) const;
+    VelkHandle ChildElement(const char* name, int index) const;
+
+private:
+    VelkNode* node;
+};
+
+// The row and column tracker of one parse: each Stamp counts on from the last.
+class VELK_API VelkParsingData {
+public:
+    VelkParsingData(const char* start, int tabSize, int row, int col);
+
+    // Advances the cursor to the position now (never backwards, never past the end).
+    void Stamp(const char* now);
+    const VelkCursor& Cursor() { return cursor; }
+
+private:
+    VelkCursor cursor;
+    const char* stamp;
+    int tabSize;
+    // The document the running parse reports to, so that no node has to climb
+    // its parents to find it; null outside a document parse.
+    VelkDocument* document;
+
+    friend struct VelkAccess;
+};
+
+// Reads one node (a document: up to the end of its first element) and parses it.
+VELK_API std::istream& operator>>(std::istream& in, VelkNode& base);
+// Writes the compact form.
+VELK_API std::ostream& operator<<(std::ostream& out, const VelkNode& base);
+// Appends the compact form.
+VELK_API std::string& operator<<(std::string& out, const VelkNode& base);
+
+}  // namespace TAVARO
+
+#endif  // VELK_BASE_VELK_H

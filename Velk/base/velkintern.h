@@ -1,0 +1,97 @@
+// Private to the library's source units: assertions, the byte-class table and
+// access to the fields that the public classes keep private. Not installed.
+#ifndef VELK_BASE_VELKINTERN_H
+#define VELK_BASE_VELKINTERN_H
+
+#include "velk.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+// Debug builds check callers' preconditions and stop with
+// "<unit>:<line>: <operation>: Assertion '<expression>' failed."; each source
+// unit defines kVelkUnit. Release builds (NDEBUG) compile the checks out.
+#ifdef NDEBUG
+#define VELK_ASSERT(expr) ((void)0)
+#else
+#define VELK_ASSERT(expr) \
+    ((expr) ? (void)0 : ::TAVARO::AssertionFailed(kVelkUnit, __LINE__, __func__, #expr))
+#endif
+
+namespace TAVARO {
+
+[[noreturn]] inline void AssertionFailed(const char* unit, int line, const char* operation,
+                                         const char* expression) {
+    std::fprintf(stderr, "%s:%d: %s: Assertion '%s' failed.\n", unit, line, operation, expression);
+    std::fflush(stderr);
+    std::abort();
+}
+
+// Byte classes, independent of any locale: bytes 0x80 to 0xFF are never letters,
+// digits or white space.
+enum ByteClass : unsigned char {
+    kSpace = 1 << 0,      // space, tab, line feed, vertical tab, form feed, carriage return
+    kAlpha = 1 << 1,      // A-Z a-z
+    kDigit = 1 << 2,      // 0-9
+    kNameStart = 1 << 3,  // a letter or '_'
+    kNameChar = 1 << 4,   // a letter, a digit, '_', '-', '.', ':'
+    kEscape = 1 << 5,     // written otherwise than as itself: & < > " ' and bytes outside 32..126
+    kLineStop = 1 << 6,   // ends a run of plain columns: NUL, tab, line feed, carriage return
+};
+
+constexpr unsigned char ClassOf(unsigned c) {
+    unsigned char k = 0;
+    if (c == ' ' || (c >= 9 && c <= 13)) k |= kSpace;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) k |= kAlpha | kNameStart | kNameChar;
+    if (c >= '0' && c <= '9') k |= kDigit | kNameChar;
+    if (c == '_') k |= kNameStart | kNameChar;
+    if (c == '-' || c == '.' || c == ':') k |= kNameChar;
+    if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'' || c < 32 || c > 126)
+        k |= kEscape;
+    if (c == 0 || c == '\t' || c == '\n' || c == '\r') k |= kLineStop;
+    return k;
+}
+
+struct ByteClassTable {
+    unsigned char cls[256];
+    constexpr ByteClassTable() : cls() {
+        for (unsigned c = 0; c < 256; ++c) cls[c] = ClassOf(c);
+    }
+};
+
+inline constexpr ByteClassTable kByteClasses{};
+
+// Whether byte c (any char, signed or not) has one of the classes in mask.
+inline bool Is(char c, unsigned char mask) {
+    return (kByteClasses.cls[static_cast<unsigned char>(c)] & mask) != 0;
+}
+
+// ASCII lower case; every other byte is left as it is.
+inline char ToLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Reaches the fields that the public classes keep to themselves.
+struct VelkAccess {
+    static VelkCursor& Location(VelkBase& item) { return item.location; }
+    static VelkDocument*& Document(VelkParsingData& data) { return data.document; }
+    static VelkDocument* Document(const VelkAttribute& attribute) { return attribute.document; }
+    static std::string& Name(VelkAttribute& attribute) { return attribute.name; }
+    static std::string& Value(VelkAttribute& attribute) { return attribute.value; }
+    static std::string& Value(VelkNode& node) { return node.value; }
+    static const std::string& Value(const VelkNode& node) { return node.value; }
+    static const std::string& Value(const VelkAttribute& attribute) { return attribute.value; }
+    static const std::string& Name(const VelkAttribute& attribute) { return attribute.name; }
+    static VelkNode*& Parent(VelkNode& node) { return node.parent; }
+    static VelkAttributeSet& Attributes(VelkElement& element) { return element.attributeSet; }
+    static const VelkAttributeSet& Attributes(const VelkElement& element) {
+        return element.attributeSet;
+    }
+    static std::string& Version(VelkDeclaration& d) { return d.version; }
+    static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
+    static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
+};
+
+}  // namespace TAVARO
+
+#endif  // VELK_BASE_VELKINTERN_H
