@@ -1,0 +1,1184 @@
+// The object model (nodes, attributes, elements, leaves, the document, the
+// handle) and the output side (escaping, pretty printing, compact streaming,
+// file load and save).
+//
+// Nothing here recurses once per nesting level: subtrees are deleted, cloned,
+// printed and streamed by walking the parent/next links.
+#include "velk.h"
+#include "velkintern.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <ostream>
+#include <string>
+
+namespace {
+constexpr const char kVelkUnit[] = "Velk/base/velk";
+}  // namespace
+
+namespace TAVARO {
+
+bool VelkBase::condenseWhiteSpace = true;
+
+// ---------------------------------------------------------------------------
+// Node tree
+// ---------------------------------------------------------------------------
+
+VelkNode::VelkNode(NodeType nodeType)
+    : parent(nullptr),
+      type(nodeType),
+      firstChild(nullptr),
+      lastChild(nullptr),
+      prev(nullptr),
+      next(nullptr),
+      clientData(nullptr) {}
+
+VelkNode::~VelkNode() {
+    Clear();
+}
+
+// Deletes every child and its subtree without recursion: each node's children
+// are spliced onto the end of the pending chain before the node is deleted, so
+// no destructor ever finds children of its own.
+void VelkNode::Clear() {
+    VelkNode* pending = firstChild;
+    VelkNode* tail = lastChild;
+    firstChild = nullptr;
+    lastChild = nullptr;
+    while (pending) {
+        VelkNode* node = pending;
+        if (node->firstChild) {
+            tail->next = node->firstChild;
+            tail = node->lastChild;
+            node->firstChild = nullptr;
+            node->lastChild = nullptr;
+        }
+        pending = node->next;
+        delete node;
+    }
+}
+
+VelkNode* VelkNode::FirstChild(const char* name) const {
+    for (VelkNode* node = firstChild; node; node = node->next) {
+        if (node->value == name) return node;
+    }
+    return nullptr;
+}
+
+VelkNode* VelkNode::LastChild(const char* name) const {
+    for (VelkNode* node = lastChild; node; node = node->prev) {
+        if (node->value == name) return node;
+    }
+    return nullptr;
+}
+
+VelkNode* VelkNode::IterateChildren(VelkNode* previous) const {
+    if (!previous) return FirstChild();
+    VELK_ASSERT(previous->parent == this);
+    return previous->NextSibling();
+}
+
+VelkNode* VelkNode::IterateChildren(const char* name, VelkNode* previous) const {
+    if (!previous) return FirstChild(name);
+    VELK_ASSERT(previous->parent == this);
+    return previous->NextSibling(name);
+}
+
+VelkNode* VelkNode::LinkEndChild(VelkNode* node) {
+    if (!node) return nullptr;
+    node->parent = this;
+    node->prev = lastChild;
+    node->next = nullptr;
+    if (lastChild) {
+        lastChild->next = node;
+    } else {
+        firstChild = node;
+    }
+    lastChild = node;
+    return node;
+}
+
+VelkNode* VelkNode::InsertEndChild(const VelkNode& source) {
+    return LinkEndChild(source.Clone());
+}
+
+VelkNode* VelkNode::InsertBeforeChild(VelkNode* beforeThis, const VelkNode& source) {
+    if (!beforeThis || beforeThis->parent != this) return nullptr;
+    VelkNode* copy = source.Clone();
+    if (!copy) return nullptr;
+    copy->parent = this;
+    copy->next = beforeThis;
+    copy->prev = beforeThis->prev;
+    if (beforeThis->prev) {
+        beforeThis->prev->next = copy;
+    } else {
+        VELK_ASSERT(firstChild == beforeThis);
+        firstChild = copy;
+    }
+    beforeThis->prev = copy;
+    return copy;
+}
+
+VelkNode* VelkNode::InsertAfterChild(VelkNode* afterThis, const VelkNode& source) {
+    if (!afterThis || afterThis->parent != this) return nullptr;
+    VelkNode* copy = source.Clone();
+    if (!copy) return nullptr;
+    copy->parent = this;
+    copy->prev = afterThis;
+    copy->next = afterThis->next;
+    if (afterThis->next) {
+        afterThis->next->prev = copy;
+    } else {
+        VELK_ASSERT(lastChild == afterThis);
+        lastChild = copy;
+    }
+    afterThis->next = copy;
+    return copy;
+}
+
+VelkNode* VelkNode::ReplaceChild(VelkNode* oldChild, const VelkNode& source) {
+    if (!oldChild || oldChild->parent != this) return nullptr;
+    // Cloned before anything is unlinked: source may live inside oldChild.
+    VelkNode* copy = source.Clone();
+    if (!copy) return nullptr;
+    copy->next = oldChild->next;
+    copy->prev = oldChild->prev;
+    if (oldChild->next) {
+        oldChild->next->prev = copy;
+    } else {
+        lastChild = copy;
+    }
+    if (oldChild->prev) {
+        oldChild->prev->next = copy;
+    } else {
+        firstChild = copy;
+    }
+    delete oldChild;
+    copy->parent = this;
+    return copy;
+}
+
+bool VelkNode::RemoveChild(VelkNode* child) {
+    if (!child || child->parent != this) {
+        VELK_ASSERT(0);
+        return false;
+    }
+    if (child->next) {
+        child->next->prev = child->prev;
+    } else {
+        lastChild = child->prev;
+    }
+    if (child->prev) {
+        child->prev->next = child->next;
+    } else {
+        firstChild = child->next;
+    }
+    delete child;
+    return true;
+}
+
+VelkNode* VelkNode::PreviousSibling(const char* name) const {
+    for (VelkNode* node = prev; node; node = node->prev) {
+        if (node->value == name) return node;
+    }
+    return nullptr;
+}
+
+VelkNode* VelkNode::NextSibling(const char* name) const {
+    for (VelkNode* node = next; node; node = node->next) {
+        if (node->value == name) return node;
+    }
+    return nullptr;
+}
+
+VelkElement* VelkNode::NextSiblingElement() const {
+    for (VelkNode* node = next; node; node = node->next) {
+        if (node->type == ELEMENT) return node->ToElement();
+    }
+    return nullptr;
+}
+
+VelkElement* VelkNode::NextSiblingElement(const char* name) const {
+    for (VelkNode* node = NextSibling(name); node; node = node->NextSibling(name)) {
+        if (node->type == ELEMENT) return node->ToElement();
+    }
+    return nullptr;
+}
+
+VelkElement* VelkNode::FirstChildElement() const {
+    for (VelkNode* node = firstChild; node; node = node->next) {
+        if (node->type == ELEMENT) return node->ToElement();
+    }
+    return nullptr;
+}
+
+VelkElement* VelkNode::FirstChildElement(const char* name) const {
+    for (VelkNode* node = FirstChild(name); node; node = node->NextSibling(name)) {
+        if (node->type == ELEMENT) return node->ToElement();
+    }
+    return nullptr;
+}
+
+VelkDocument* VelkNode::GetDocument() const {
+    for (const VelkNode* node = this; node; node = node->parent) {
+        if (VelkDocument* document = node->ToDocument()) return document;
+    }
+    return nullptr;
+}
+
+// The casts go by the stored kind alone; const is cast away because navigation
+// hands out modifiable pointers into the tree.
+VelkDocument* VelkNode::ToDocument() const {
+    return type == DOCUMENT ? static_cast<VelkDocument*>(const_cast<VelkNode*>(this)) : nullptr;
+}
+
+VelkElement* VelkNode::ToElement() const {
+    return type == ELEMENT ? static_cast<VelkElement*>(const_cast<VelkNode*>(this)) : nullptr;
+}
+
+VelkText* VelkNode::ToText() const {
+    return type == TEXT ? static_cast<VelkText*>(const_cast<VelkNode*>(this)) : nullptr;
+}
+
+void VelkNode::CopyToClone(VelkNode* target) const {
+    target->value = value;
+    target->clientData = clientData;
+}
+
+// ---------------------------------------------------------------------------
+// Attributes and the attribute set
+// ---------------------------------------------------------------------------
+
+VelkAttribute::VelkAttribute()
+    : document(nullptr), prev(nullptr), next(nullptr), isEndMarker(false) {}
+
+VelkAttribute::VelkAttribute(const char* name, const char* value)
+    : document(nullptr),
+      name(name),
+      value(value),
+      prev(nullptr),
+      next(nullptr),
+      isEndMarker(false) {}
+
+VelkAttribute::~VelkAttribute() {}
+
+int VelkAttribute::IntValue() const {
+    return std::atoi(value.c_str());
+}
+
+double VelkAttribute::DoubleValue() const {
+    return std::atof(value.c_str());
+}
+
+int VelkAttribute::QueryIntValue(int* out) const {
+    return std::sscanf(value.c_str(), "%d", out) == 1 ? VELK_ATTR_OK : VELK_ATTR_NOT_NUMERIC;
+}
+
+int VelkAttribute::QueryDoubleValue(double* out) const {
+    return std::sscanf(value.c_str(), "%lf", out) == 1 ? VELK_ATTR_OK : VELK_ATTR_NOT_NUMERIC;
+}
+
+namespace {
+
+// "%d" of any int fits in 12 bytes.
+struct IntText {
+    explicit IntText(int v) { std::snprintf(text, sizeof text, "%d", v); }
+    char text[16];
+};
+
+}  // namespace
+
+void VelkAttribute::SetIntValue(int v) {
+    SetValue(IntText(v).text);
+}
+
+void VelkAttribute::SetDoubleValue(double v) {
+    // "%lf" has no exponent: large magnitudes give hundreds of digits, so the
+    // text is measured first and stored whole.
+    char small[64];
+    int length = std::snprintf(small, sizeof small, "%lf", v);
+    if (length < 0) return;
+    if (static_cast<size_t>(length) < sizeof small) {
+        value.assign(small, static_cast<size_t>(length));
+        return;
+    }
+    std::string text(static_cast<size_t>(length), '\0');
+    std::snprintf(&text[0], text.size() + 1, "%lf", v);
+    value.swap(text);
+}
+
+// The end of the ring is the set's sentinel, recognised by identity: an
+// attribute with an empty name and value is ordinary content.
+VelkAttribute* VelkAttribute::Next() const {
+    if (!next || next->isEndMarker) return nullptr;
+    return next;
+}
+
+VelkAttribute* VelkAttribute::Previous() const {
+    if (!prev || prev->isEndMarker) return nullptr;
+    return prev;
+}
+
+VelkAttributeSet::VelkAttributeSet() {
+    sentinel.isEndMarker = true;
+    sentinel.next = &sentinel;
+    sentinel.prev = &sentinel;
+}
+
+VelkAttributeSet::~VelkAttributeSet() {
+    VELK_ASSERT(sentinel.next == &sentinel);
+    VELK_ASSERT(sentinel.prev == &sentinel);
+}
+
+void VelkAttributeSet::Add(VelkAttribute* addMe) {
+    // clang-format off
+    VELK_ASSERT(!Find( addMe->Name() ));
+    // clang-format on
+    addMe->next = &sentinel;
+    addMe->prev = sentinel.prev;
+    sentinel.prev->next = addMe;
+    sentinel.prev = addMe;
+}
+
+void VelkAttributeSet::Remove(VelkAttribute* removeMe) {
+    for (VelkAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
+        if (node == removeMe) {
+            node->prev->next = node->next;
+            node->next->prev = node->prev;
+            node->next = nullptr;
+            node->prev = nullptr;
+            return;
+        }
+    }
+    VELK_ASSERT(0);
+}
+
+VelkAttribute* VelkAttributeSet::First() const {
+    return sentinel.next == &sentinel ? nullptr : sentinel.next;
+}
+
+VelkAttribute* VelkAttributeSet::Last() const {
+    return sentinel.prev == &sentinel ? nullptr : sentinel.prev;
+}
+
+VelkAttribute* VelkAttributeSet::Find(const char* name) const {
+    for (VelkAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
+        if (node->name == name) return node;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Element
+// ---------------------------------------------------------------------------
+
+VelkElement::VelkElement(const char* value) : VelkNode(ELEMENT) {
+    SetValue(value);
+}
+
+VelkElement::~VelkElement() {
+    while (VelkAttribute* attribute = attributeSet.First()) {
+        attributeSet.Remove(attribute);
+        delete attribute;
+    }
+}
+
+const char* VelkElement::Attribute(const char* name) const {
+    const VelkAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->Value() : nullptr;
+}
+
+const char* VelkElement::Attribute(const char* name, int* i) const {
+    const char* s = Attribute(name);
+    if (i) *i = s ? std::atoi(s) : 0;
+    return s;
+}
+
+const char* VelkElement::Attribute(const char* name, double* d) const {
+    const char* s = Attribute(name);
+    if (d) *d = s ? std::atof(s) : 0.0;
+    return s;
+}
+
+int VelkElement::QueryIntAttribute(const char* name, int* value) const {
+    const VelkAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryIntValue(value) : VELK_ATTR_MISSING;
+}
+
+int VelkElement::QueryDoubleAttribute(const char* name, double* value) const {
+    const VelkAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryDoubleValue(value) : VELK_ATTR_MISSING;
+}
+
+void VelkElement::SetAttribute(const char* name, const char* value) {
+    if (VelkAttribute* existing = attributeSet.Find(name)) {
+        existing->SetValue(value);
+        return;
+    }
+    VelkAttribute* attribute = new (std::nothrow) VelkAttribute(name, value);
+    if (!attribute) {
+        if (VelkDocument* document = GetDocument()) {
+            document->SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
+        }
+        return;
+    }
+    attributeSet.Add(attribute);
+}
+
+void VelkElement::SetAttribute(const char* name, int value) {
+    SetAttribute(name, IntText(value).text);
+}
+
+void VelkElement::RemoveAttribute(const char* name) {
+    VelkAttribute* attribute = attributeSet.Find(name);
+    if (!attribute) return;
+    attributeSet.Remove(attribute);
+    delete attribute;
+}
+
+namespace {
+
+// A new element with source's value, client data and attributes, but no
+// children; null when any part of it cannot be allocated.
+VelkElement* CloneElementAlone(const VelkElement& source) {
+    VelkElement* copy = new (std::nothrow) VelkElement("");
+    if (!copy) return nullptr;
+    source.CopyToClone(copy);
+    // The source's names are unique, so each copy is appended without a lookup.
+    VelkAttributeSet& attributes = VelkAccess::Attributes(*copy);
+    for (const VelkAttribute* a = source.FirstAttribute(); a; a = a->Next()) {
+        VelkAttribute* attribute = new (std::nothrow) VelkAttribute(a->Name(), a->Value());
+        if (!attribute) {
+            delete copy;
+            return nullptr;
+        }
+        attributes.Add(attribute);
+    }
+    return copy;
+}
+
+}  // namespace
+
+VelkNode* VelkElement::Clone() const {
+    VelkElement* root = CloneElementAlone(*this);
+    if (!root) return nullptr;
+    // Walk the source subtree; `source` is the element whose children are being
+    // copied into `target`.
+    const VelkNode* source = this;
+    VelkNode* target = root;
+    const VelkNode* child = FirstChild();
+    for (;;) {
+        if (!child) {
+            if (source == this) return root;
+            child = source->NextSibling();
+            source = source->Parent();
+            target = target->Parent();
+            continue;
+        }
+        const VelkElement* element = child->ToElement();
+        VelkNode* copy = element ? CloneElementAlone(*element) : child->Clone();
+        if (!copy) {
+            delete root;
+            return nullptr;
+        }
+        target->LinkEndChild(copy);
+        if (element && element->FirstChild()) {
+            source = element;
+            target = copy;
+            child = element->FirstChild();
+        } else {
+            child = child->NextSibling();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Leaf node kinds
+// ---------------------------------------------------------------------------
+
+VelkDeclaration::VelkDeclaration(const char* version, const char* encoding, const char* standalone)
+    : VelkNode(DECLARATION), version(version), encoding(encoding), standalone(standalone) {}
+
+namespace {
+
+template <class Leaf>
+VelkNode* CloneLeaf(const Leaf& source, Leaf* copy) {
+    if (!copy) return nullptr;
+    source.CopyToClone(copy);
+    return copy;
+}
+
+}  // namespace
+
+VelkNode* VelkComment::Clone() const {
+    return CloneLeaf(*this, new (std::nothrow) VelkComment());
+}
+
+VelkNode* VelkText::Clone() const {
+    return CloneLeaf(*this, new (std::nothrow) VelkText(""));
+}
+
+VelkNode* VelkUnknown::Clone() const {
+    return CloneLeaf(*this, new (std::nothrow) VelkUnknown());
+}
+
+VelkNode* VelkDeclaration::Clone() const {
+    VelkDeclaration* copy = new (std::nothrow) VelkDeclaration();
+    if (!copy) return nullptr;
+    CopyToClone(copy);
+    copy->version = version;
+    copy->encoding = encoding;
+    copy->standalone = standalone;
+    return copy;
+}
+
+bool VelkText::Blank() const {
+    for (char c : VelkAccess::Value(*this)) {
+        if (!Is(c, kSpace)) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Document and error state
+// ---------------------------------------------------------------------------
+
+VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4) {
+    ClearError();
+}
+
+VelkDocument::VelkDocument(const char* documentName) : VelkNode(DOCUMENT), tabSize(4) {
+    SetValue(documentName);
+    ClearError();
+}
+
+VelkDocument::~VelkDocument() {}
+
+void VelkDocument::ClearError() {
+    hasError = false;
+    errorCode = 0;
+    errorMessage.clear();
+    errorCursor.row = 0;
+    errorCursor.col = 0;
+}
+
+VelkNode* VelkDocument::Clone() const {
+    VelkDocument* copy = new (std::nothrow) VelkDocument();
+    if (!copy) return nullptr;
+    CopyToClone(copy);
+    copy->hasError = hasError;
+    copy->errorMessage = errorMessage;
+    for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
+        VelkNode* child = node->Clone();
+        if (!child) {
+            delete copy;
+            return nullptr;
+        }
+        copy->LinkEndChild(child);
+    }
+    return copy;
+}
+
+// ---------------------------------------------------------------------------
+// Handle
+// ---------------------------------------------------------------------------
+
+VelkElement* VelkHandle::ToElement() const {
+    return node ? node->ToElement() : nullptr;
+}
+
+VelkText* VelkHandle::ToText() const {
+    return node ? node->ToText() : nullptr;
+}
+
+VelkHandle VelkHandle::FirstChild() const {
+    return node ? node->FirstChild() : nullptr;
+}
+
+VelkHandle VelkHandle::FirstChild(const char* name) const {
+    return node ? node->FirstChild(name) : nullptr;
+}
+
+VelkHandle VelkHandle::FirstChildElement() const {
+    return node ? node->FirstChildElement() : nullptr;
+}
+
+VelkHandle VelkHandle::FirstChildElement(const char* name) const {
+    return node ? node->FirstChildElement(name) : nullptr;
+}
+
+// Each indexed step counts candidates from the first one that its `first`
+// yields, moving on with `nextOf`; an index of 0 or below gives the first.
+namespace {
+
+template <class First, class NextOf>
+VelkNode* NthCandidate(VelkNode* node, int index, First first, NextOf nextOf) {
+    if (!node) return nullptr;
+    VelkNode* candidate = first(node);
+    for (int i = 0; candidate && i < index; ++i) candidate = nextOf(candidate);
+    return candidate;
+}
+
+}  // namespace
+
+VelkHandle VelkHandle::Child(int index) const {
+    return NthCandidate(
+        node, index, [](VelkNode* n) { return n->FirstChild(); },
+        [](VelkNode* n) { return n->NextSibling(); });
+}
+
+VelkHandle VelkHandle::Child(const char* name, int index) const {
+    return NthCandidate(
+        node, index, [name](VelkNode* n) { return n->FirstChild(name); },
+        [name](VelkNode* n) { return n->NextSibling(name); });
+}
+
+VelkHandle VelkHandle::ChildElement(int index) const {
+    return NthCandidate(
+        node, index, [](VelkNode* n) -> VelkNode* { return n->FirstChildElement(); },
+        [](VelkNode* n) -> VelkNode* { return n->NextSiblingElement(); });
+}
+
+VelkHandle VelkHandle::ChildElement(const char* name, int index) const {
+    return NthCandidate(
+        node, index, [name](VelkNode* n) -> VelkNode* { return n->FirstChildElement(name); },
+        [name](VelkNode* n) -> VelkNode* { return n->NextSiblingElement(name); });
+}
+
+// ---------------------------------------------------------------------------
+// Output: sinks and the escaper
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Where output goes. Each sink writes a run of bytes in one call.
+struct FileSink {
+    FILE* file;
+    void Write(const char* p, size_t n) { std::fwrite(p, 1, n, file); }
+    void Put(char c) { std::fputc(static_cast<unsigned char>(c), file); }
+};
+
+struct StreamSink {
+    std::ostream* out;
+    void Write(const char* p, size_t n) { out->write(p, static_cast<std::streamsize>(n)); }
+    void Put(char c) { out->put(c); }
+};
+
+struct StringSink {
+    std::string* out;
+    void Write(const char* p, size_t n) { out->append(p, n); }
+    void Put(char c) { out->push_back(c); }
+};
+
+template <class Sink>
+void WriteString(Sink& sink, const std::string& s) {
+    sink.Write(s.data(), s.size());
+}
+
+template <class Sink, size_t N>
+void WriteLiteral(Sink& sink, const char (&text)[N]) {
+    sink.Write(text, N - 1);
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The length of the character reference "&#x" hex-digits ";" at p, or 0 when
+// none stands there. Such a reference is written out as it is stored.
+size_t HexReferenceLength(const char* p, const char* end) {
+    if (end - p < 5 || p[1] != '#' || p[2] != 'x' || !IsHexDigit(p[3])) return 0;
+    const char* q = p + 4;
+    while (q < end && IsHexDigit(*q)) ++q;
+    return (q < end && *q == ';') ? static_cast<size_t>(q + 1 - p) : 0;
+}
+
+// Writes s with the five markup characters as entities and every byte outside
+// printable ASCII as "&#xHH;". Runs of bytes needing no escape go out in one call.
+template <class Sink>
+void Escape(Sink& sink, const std::string& s) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const char* p = s.data();
+    const char* const end = p + s.size();
+    for (;;) {
+        const char* run = p;
+        while (p < end && !Is(*p, kEscape)) ++p;
+        if (p != run) sink.Write(run, static_cast<size_t>(p - run));
+        if (p == end) return;
+        const VelkBase::Entity* entity = nullptr;
+        switch (*p) {
+            case '&': {
+                size_t reference = HexReferenceLength(p, end);
+                if (reference) {
+                    sink.Write(p, reference);
+                    p += reference;
+                    continue;
+                }
+                entity = &VelkBase::entity[0];
+                break;
+            }
+            case '<':
+                entity = &VelkBase::entity[1];
+                break;
+            case '>':
+                entity = &VelkBase::entity[2];
+                break;
+            case '"':
+                entity = &VelkBase::entity[3];
+                break;
+            case '\'':
+                entity = &VelkBase::entity[4];
+                break;
+            default:
+                break;
+        }
+        if (entity) {
+            sink.Write(entity->str, entity->strLength);
+        } else {
+            unsigned char byte = static_cast<unsigned char>(*p);
+            const char reference[6] = {'&', '#', 'x', kHex[byte >> 4], kHex[byte & 15], ';'};
+            sink.Write(reference, sizeof reference);
+        }
+        ++p;
+    }
+}
+
+// The quote an attribute value is written between: an apostrophe when the
+// stored value holds a double quote.
+char AttributeQuote(const VelkAttribute& attribute) {
+    return std::strchr(attribute.Value(), '"') ? '\'' : '"';
+}
+
+// name="value" with both parts escaped; the same in both output forms.
+template <class Sink>
+void WriteAttribute(Sink& sink, const VelkAttribute& attribute) {
+    Escape(sink, VelkAccess::Name(attribute));
+    sink.Put('=');
+    char quote = AttributeQuote(attribute);
+    sink.Put(quote);
+    Escape(sink, VelkAccess::Value(attribute));
+    sink.Put(quote);
+}
+
+template <class Sink>
+void WriteAttributes(Sink& sink, const VelkElement& element) {
+    for (const VelkAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+        sink.Put(' ');
+        WriteAttribute(sink, *a);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Pretty printing
+// ---------------------------------------------------------------------------
+
+// Four spaces per level of depth; nothing for a depth of zero or less.
+void Indent(FileSink& sink, int depth) {
+    static const char kSpaces[] =
+        "                                                                "
+        "                                                                ";
+    constexpr size_t kSpaceCount = sizeof kSpaces - 1;
+    if (depth <= 0) return;
+    size_t count = static_cast<size_t>(depth) * 4;
+    while (count > kSpaceCount) {
+        sink.Write(kSpaces, kSpaceCount);
+        count -= kSpaceCount;
+    }
+    sink.Write(kSpaces, count);
+}
+
+// Writes the start of an element at depth. Returns true when its children
+// follow on lines of their own; otherwise the element is written completely.
+bool OpenPretty(FileSink& sink, const VelkElement& element, int depth) {
+    Indent(sink, depth);
+    sink.Put('<');
+    WriteString(sink, VelkAccess::Value(element));
+    WriteAttributes(sink, element);
+    const VelkNode* first = element.FirstChild();
+    if (!first) {
+        WriteLiteral(sink, " />");
+        return false;
+    }
+    sink.Put('>');
+    if (first == element.LastChild() && first->ToText()) {
+        first->Print(sink.file, depth + 1);
+        WriteLiteral(sink, "</");
+        WriteString(sink, VelkAccess::Value(element));
+        sink.Put('>');
+        return false;
+    }
+    return true;
+}
+
+void ClosePretty(FileSink& sink, const VelkNode& element, int depth) {
+    sink.Put('\n');
+    Indent(sink, depth);
+    WriteLiteral(sink, "</");
+    WriteString(sink, VelkAccess::Value(element));
+    sink.Put('>');
+}
+
+}  // namespace
+
+void VelkElement::Print(FILE* file, int depth) const {
+    FileSink sink{file};
+    if (!OpenPretty(sink, *this, depth)) return;
+    // `parent` is the element whose children are being written, at `level`.
+    const VelkNode* parent = this;
+    int level = depth;
+    const VelkNode* child = FirstChild();
+    for (;;) {
+        if (!child) {
+            ClosePretty(sink, *parent, level);
+            if (parent == this) return;
+            child = parent->NextSibling();
+            parent = parent->Parent();
+            --level;
+            continue;
+        }
+        if (!child->ToText()) sink.Put('\n');
+        if (const VelkElement* element = child->ToElement()) {
+            if (OpenPretty(sink, *element, level + 1)) {
+                parent = element;
+                child = element->FirstChild();
+                ++level;
+                continue;
+            }
+        } else {
+            child->Print(file, level + 1);
+        }
+        child = child->NextSibling();
+    }
+}
+
+void VelkAttribute::Print(FILE* file, int /*depth*/) const {
+    FileSink sink{file};
+    WriteAttribute(sink, *this);
+}
+
+void VelkComment::Print(FILE* file, int depth) const {
+    FileSink sink{file};
+    Indent(sink, depth);
+    WriteLiteral(sink, "<!--");
+    WriteString(sink, VelkAccess::Value(*this));
+    WriteLiteral(sink, "-->");
+}
+
+void VelkText::Print(FILE* file, int /*depth*/) const {
+    FileSink sink{file};
+    Escape(sink, VelkAccess::Value(*this));
+}
+
+namespace {
+
+// keyword="value" followed by a blank, for each string that is not empty;
+// values are escaped only in the compact form.
+template <class Sink>
+void WriteDeclarationItem(Sink& sink, const char* keyword, size_t keywordLength,
+                          const std::string& value, bool escape) {
+    if (value.empty()) return;
+    sink.Write(keyword, keywordLength);
+    sink.Put('"');
+    if (escape) {
+        Escape(sink, value);
+    } else {
+        WriteString(sink, value);
+    }
+    WriteLiteral(sink, "\" ");
+}
+
+template <class Sink>
+void WriteDeclaration(Sink& sink, const VelkDeclaration& declaration, bool escape) {
+    // Read only: the accessors to the fields take a modifiable declaration.
+    VelkDeclaration& d = const_cast<VelkDeclaration&>(declaration);
+    WriteLiteral(sink, "<?xml ");
+    WriteDeclarationItem(sink, "version=", 8, VelkAccess::Version(d), escape);
+    WriteDeclarationItem(sink, "encoding=", 9, VelkAccess::Encoding(d), escape);
+    WriteDeclarationItem(sink, "standalone=", 11, VelkAccess::Standalone(d), escape);
+    WriteLiteral(sink, "?>");
+}
+
+}  // namespace
+
+void VelkDeclaration::Print(FILE* file, int /*depth*/) const {
+    FileSink sink{file};
+    WriteDeclaration(sink, *this, false);
+}
+
+void VelkUnknown::Print(FILE* file, int depth) const {
+    FileSink sink{file};
+    Indent(sink, depth);
+    sink.Put('<');
+    WriteString(sink, VelkAccess::Value(*this));
+    sink.Put('>');
+}
+
+void VelkDocument::Print(FILE* file, int depth) const {
+    for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
+        node->Print(file, depth);
+        std::fputc('\n', file);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Compact streaming
+// ---------------------------------------------------------------------------
+
+namespace {
+
+template <class Sink>
+void CompactComment(Sink& sink, const VelkNode& comment) {
+    WriteLiteral(sink, "<!--");
+    Escape(sink, VelkAccess::Value(comment));
+    WriteLiteral(sink, "-->");
+}
+
+template <class Sink>
+void CompactUnknown(Sink& sink, const VelkNode& unknown) {
+    sink.Put('<');
+    WriteString(sink, VelkAccess::Value(unknown));
+    sink.Put('>');
+}
+
+// Writes the start of an element; true when its children and end tag follow,
+// false when the element was written whole.
+template <class Sink>
+bool OpenCompact(Sink& sink, const VelkElement& element) {
+    sink.Put('<');
+    WriteString(sink, VelkAccess::Value(element));
+    WriteAttributes(sink, element);
+    if (!element.FirstChild()) {
+        WriteLiteral(sink, " />");
+        return false;
+    }
+    sink.Put('>');
+    return true;
+}
+
+template <class Sink>
+void CloseCompact(Sink& sink, const VelkNode& element) {
+    WriteLiteral(sink, "</");
+    WriteString(sink, VelkAccess::Value(element));
+    sink.Put('>');
+}
+
+// A child that is not an element: on a stream through its own StreamOut.
+void CompactOther(StreamSink& sink, const VelkNode& node) {
+    node.StreamOut(sink.out);
+}
+
+void CompactOther(StringSink& sink, const VelkNode& node);
+
+// The element and its subtree, walked over the parent/next links; element
+// children are written here, every other child by CompactOther.
+template <class Sink>
+void CompactElement(Sink& sink, const VelkElement& top) {
+    if (!OpenCompact(sink, top)) return;
+    const VelkNode* parent = &top;
+    const VelkNode* child = top.FirstChild();
+    for (;;) {
+        if (!child) {
+            CloseCompact(sink, *parent);
+            if (parent == &top) return;
+            child = parent->NextSibling();
+            parent = parent->Parent();
+            continue;
+        }
+        if (const VelkElement* element = child->ToElement()) {
+            if (OpenCompact(sink, *element)) {
+                parent = element;
+                child = element->FirstChild();
+                continue;
+            }
+        } else {
+            CompactOther(sink, *child);
+        }
+        child = child->NextSibling();
+    }
+}
+
+// The top-level nodes up to and including the first element.
+template <class Sink>
+void CompactDocument(Sink& sink, const VelkDocument& document) {
+    for (const VelkNode* node = document.FirstChild(); node; node = node->NextSibling()) {
+        if (const VelkElement* element = node->ToElement()) {
+            CompactElement(sink, *element);
+            return;
+        }
+        CompactOther(sink, *node);
+    }
+}
+
+// Appending to a string writes the same bytes as StreamOut, without a stream
+// in between: the node kind decides what to write.
+void CompactOther(StringSink& sink, const VelkNode& node) {
+    switch (node.Type()) {
+        case VelkNode::DOCUMENT:
+            CompactDocument(sink, *node.ToDocument());
+            break;
+        case VelkNode::ELEMENT:
+            CompactElement(sink, *node.ToElement());
+            break;
+        case VelkNode::COMMENT:
+            CompactComment(sink, node);
+            break;
+        case VelkNode::UNKNOWN:
+            CompactUnknown(sink, node);
+            break;
+        case VelkNode::TEXT:
+            Escape(sink, VelkAccess::Value(node));
+            break;
+        case VelkNode::DECLARATION:
+            WriteDeclaration(sink, static_cast<const VelkDeclaration&>(node), true);
+            break;
+    }
+}
+
+}  // namespace
+
+void VelkAttribute::StreamOut(std::ostream* out) const {
+    StreamSink sink{out};
+    WriteAttribute(sink, *this);
+}
+
+void VelkElement::StreamOut(std::ostream* out) const {
+    StreamSink sink{out};
+    CompactElement(sink, *this);
+}
+
+void VelkComment::StreamOut(std::ostream* out) const {
+    StreamSink sink{out};
+    CompactComment(sink, *this);
+}
+
+void VelkText::StreamOut(std::ostream* out) const {
+    StreamSink sink{out};
+    Escape(sink, VelkAccess::Value(*this));
+}
+
+void VelkDeclaration::StreamOut(std::ostream* out) const {
+    StreamSink sink{out};
+    WriteDeclaration(sink, *this, true);
+}
+
+void VelkUnknown::StreamOut(std::ostream* out) const {
+    StreamSink sink{out};
+    CompactUnknown(sink, *this);
+}
+
+void VelkDocument::StreamOut(std::ostream* out) const {
+    StreamSink sink{out};
+    CompactDocument(sink, *this);
+}
+
+std::ostream& operator<<(std::ostream& out, const VelkNode& base) {
+    base.StreamOut(&out);
+    return out;
+}
+
+std::string& operator<<(std::string& out, const VelkNode& base) {
+    StringSink sink{&out};
+    CompactOther(sink, base);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Escaping for callers, and owned buffers
+// ---------------------------------------------------------------------------
+
+void VelkBase::PutString(const std::string& input, std::string* out) {
+    StringSink sink{out};
+    Escape(sink, input);
+}
+
+void VelkBase::PutString(const std::string& input, std::ostream* stream) {
+    StreamSink sink{stream};
+    Escape(sink, input);
+}
+
+VelkBase::StringToBuffer::StringToBuffer(const std::string& input)
+    : buffer(new (std::nothrow) char[input.length() + 1]) {
+    if (buffer) std::strcpy(buffer, input.c_str());
+}
+
+VelkBase::StringToBuffer::~StringToBuffer() {
+    delete[] buffer;
+}
+
+// ---------------------------------------------------------------------------
+// File load and save
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The length that ftell reports, or 0 when it reports nothing usable; the file
+// is left at its start. Only ever used to size a reservation.
+size_t ReportedLength(FILE* file) {
+    constexpr long kMaxReservation = 1L << 30;
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    return (length > 0 && length <= kMaxReservation) ? static_cast<size_t>(length) : 0;
+}
+
+// Reads the file to its end into text. False when reading fails, as it does
+// for a directory, whatever length ftell claimed.
+bool ReadWholeFile(FILE* file, std::string* text) {
+    size_t reported = ReportedLength(file);
+    char chunk[32768];
+    size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    if (std::ferror(file)) return false;
+    if (reported > got) text->reserve(reported);
+    text->append(chunk, got);
+    while (got == sizeof chunk) {
+        got = std::fread(chunk, 1, sizeof chunk, file);
+        if (std::ferror(file)) return false;
+        text->append(chunk, got);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool VelkDocument::LoadFile(const char* fileName) {
+    Clear();
+    location.Clear();
+    SetValue(fileName);
+    FILE* file = std::fopen(Value(), "rb");
+    if (!file) {
+        SetError(VELK_ERROR_OPEN_FILE, nullptr, nullptr);
+        return false;
+    }
+    std::string text;
+    bool read = ReadWholeFile(file, &text);
+    std::fclose(file);
+    if (!read) {
+        SetError(VELK_ERROR_OPEN_FILE, nullptr, nullptr);
+        return false;
+    }
+    if (text.empty()) return false;
+    // A NUL byte in the file ends the text that the parser sees.
+    Parse(text.c_str(), nullptr);
+    return !Error();
+}
+
+bool VelkDocument::LoadFile() {
+    StringToBuffer name(VelkAccess::Value(*this));
+    return name.buffer && LoadFile(name.buffer);
+}
+
+bool VelkDocument::SaveFile(const char* fileName) const {
+    FILE* file = std::fopen(fileName, "w");
+    if (!file) return false;
+    Print(file, 0);
+    std::fclose(file);
+    return true;
+}
+
+bool VelkDocument::SaveFile() const {
+    StringToBuffer name(VelkAccess::Value(*this));
+    return name.buffer && SaveFile(name.buffer);
+}
+
+}  // namespace TAVARO
