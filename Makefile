@@ -26,3 +26,47 @@ test-release: release
 
 clean:
 	rm -rf $(BUILD)
+
+# The benchmark against pugixml, libxml2 and expat (see bench/run for options:
+# make bench BENCH_ARGS="--mode all --size 50").
+.PHONY: bench
+bench:
+	./bench/run $(BENCH_ARGS)
+
+# The README's first command: build a Release tree of the library and the tool
+# (without the test suite, so that it needs only a compiler and CMake) and run
+# the tool on the bundled samples in examples/.
+.PHONY: demo install-check
+demo:
+	$(CMAKE) -S . -B $(BUILD)/demo -DCMAKE_BUILD_TYPE=Release -DVELK_BUILD_TESTS=OFF
+	$(CMAKE) --build $(BUILD)/demo -j $(JOBS) --target velk_tool
+	bash examples/demo.sh $(abspath $(BUILD))/demo/tools/velk
+
+# Install into temporary prefixes, then build and run tests/consumer against the
+# installed trees through find_package and pkg-config (shared and static).
+install-check:
+	JOBS=$(JOBS) bash tests/consumer/install-check.sh
+
+# Fuzzing: every libFuzzer target for FUZZ_SECONDS seconds each (clang,
+# AddressSanitizer, UndefinedBehaviorSanitizer); fails on any finding.
+FUZZ_SECONDS ?= 60
+FUZZ_CXX ?= clang++
+
+.PHONY: fuzz fuzz-build valgrind
+
+fuzz-build:
+	$(CMAKE) -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	  -DVELK_BUILD_FUZZ=ON -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_TOOLS=OFF -DBUILD_SHARED_LIBS=OFF
+	$(CMAKE) --build $(BUILD)/fuzz --target velk_fuzzers -j $(JOBS)
+
+fuzz: fuzz-build
+	fuzz/run.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+# The parse, edit and file tests of the suite under valgrind memcheck, on the
+# Release build: any memory error or leak fails.
+VALGRIND_FILTER ?= *Parse*:*Edit*:*File*:*Load*:*Save*:*Tree*:*Node*:*Element*:*Attribute*:*Stream*:*Error*:*Truncat*:*Propert*:-*Stress*:*DISABLED*
+
+valgrind: release
+	cd $(BUILD)/release && valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible \
+	  --errors-for-leak-kinds=definite,indirect,possible --track-origins=no --quiet \
+	  ./tests/velk_tests --gtest_filter='$(VALGRIND_FILTER)'

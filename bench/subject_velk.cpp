@@ -1,0 +1,82 @@
+// Our library: parse with location tracking on (the default), pretty print
+// into a memory FILE, compact form into a string.
+#include <cstdio>
+#include <cstdlib>
+
+#include "subject.h"
+#include "velk.h"
+
+namespace bench {
+namespace {
+
+using TAVARO::VelkDocument;
+using TAVARO::VelkElement;
+using TAVARO::VelkNode;
+
+void CountBelow(const VelkNode* node, TreeCounts* counts) {
+    for (const VelkNode* child = node->FirstChild(); child; child = child->NextSibling()) {
+        if (const VelkElement* element = child->ToElement()) {
+            ++counts->elements;
+            for (auto* a = element->FirstAttribute(); a; a = a->Next()) ++counts->attributes;
+        }
+        CountBelow(child, counts);
+    }
+}
+
+class Velk : public Subject {
+public:
+    bool Parse(const char* text, size_t) override {
+        doc.reset(new VelkDocument());
+        if (!tracking) doc->SetTabSize(0);
+        doc->Parse(text, nullptr);
+        return !doc->Error();
+    }
+    bool Load(const char* path) override {
+        doc.reset(new VelkDocument());
+        return doc->LoadFile(path);
+    }
+    void Free() override { doc.reset(); }
+
+    size_t Pretty() override {
+        char* data = nullptr;
+        size_t size = 0;
+        FILE* file = open_memstream(&data, &size);
+        if (!file) return 0;
+        doc->Print(file, 0);
+        std::fclose(file);
+        std::free(data);
+        return size;
+    }
+    size_t Compact() override {
+        std::string out;
+        out << *doc;
+        return out.size();
+    }
+    bool Save(const char* path) override { return doc->SaveFile(path); }
+
+    std::string Version() const override {
+        return std::to_string(VELK_VERSION_MAJOR) + "." + std::to_string(VELK_VERSION_MINOR) + "." +
+               std::to_string(VELK_VERSION_PATCH);
+    }
+    TreeCounts Count() const override {
+        TreeCounts counts;
+        CountBelow(doc.get(), &counts);
+        return counts;
+    }
+    bool DisableTracking() override {
+        tracking = false;
+        return true;
+    }
+
+private:
+    std::unique_ptr<VelkDocument> doc;
+    bool tracking = true;
+};
+
+}  // namespace
+
+std::unique_ptr<Subject> MakeVelk() {
+    return std::unique_ptr<Subject>(new Velk());
+}
+
+}  // namespace bench
