@@ -152,11 +152,14 @@ public:
     static const char* ReadText(const char* p, std::string* text, bool trimWhiteSpace,
                                 const char* endTag, bool caseSensitive);
 
-    // Stream scanners used by StreamIn: move characters from the stream to tag.
+    // Stream scanners used by StreamIn; each moves the characters it consumes to tag.
+    // Moves white space; false when the stream went bad.
     static bool StreamWhiteSpace(std::istream* in, std::string* tag);
+    // Moves characters up to character, which stays unread; false if the stream ends first.
     static bool StreamTo(std::istream* in, int character, std::string* tag);
 
-    // Escapes markup characters and bytes outside printable ASCII.
+    // Escapes & < > " ' as entities and bytes outside printable ASCII as &#xHH;,
+    // passing an existing "&#x...;" through; appends to out or writes to stream.
     static void PutString(const std::string& input, std::string* out);
     static void PutString(const std::string& input, std::ostream* stream);
 
@@ -175,6 +178,7 @@ class VELK_API VelkNode : public VelkBase {
 public:
     enum NodeType { DOCUMENT, ELEMENT, COMMENT, UNKNOWN, TEXT, DECLARATION };
 
+    // Deletes the children with their subtrees, first to last.
     ~VelkNode() override;
 
     // The value: a document's file name, an element's tag name, or the text.
@@ -185,10 +189,13 @@ public:
     // Deletes every child.
     void Clear();
 
+    // The parent, or null for a node in no tree.
     VelkNode* Parent() const { return parent; }
+    // The first child, or null.
     VelkNode* FirstChild() const { return firstChild; }
     // The first child whose value equals name, or null.
     VelkNode* FirstChild(const char* name) const;
+    // The last child, or null.
     VelkNode* LastChild() const { return lastChild; }
     // The last child whose value equals name, or null.
     VelkNode* LastChild(const char* name) const;
@@ -199,7 +206,8 @@ public:
 
     // Links node as the last child and takes ownership of it; returns it.
     VelkNode* LinkEndChild(VelkNode* node);
-    // Link a clone of source (which stays with the caller); return the clone or null.
+    // Link a clone of source (which stays with the caller) last, before beforeThis
+    // or after afterThis; return the clone, or null when nothing was linked.
     VelkNode* InsertEndChild(const VelkNode& source);
     VelkNode* InsertBeforeChild(VelkNode* beforeThis, const VelkNode& source);
     VelkNode* InsertAfterChild(VelkNode* afterThis, const VelkNode& source);
@@ -208,8 +216,10 @@ public:
     // Unlinks and deletes a child; false (and nothing changed) if it is not a child.
     bool RemoveChild(VelkNode* child);
 
+    // The sibling before this node (the nearest one of that value), or null.
     VelkNode* PreviousSibling() const { return prev; }
     VelkNode* PreviousSibling(const char* name) const;
+    // The sibling after this node (the nearest one of that value), or null.
     VelkNode* NextSibling() const { return next; }
     VelkNode* NextSibling(const char* name) const;
 
@@ -264,10 +274,12 @@ private:
 // A name/value pair of an element, linked in its element's attribute set.
 class VELK_API VelkAttribute : public VelkBase {
 public:
+    // A free attribute, in no set: empty, or with the given name and value.
     VelkAttribute();
     VelkAttribute(const char* name, const char* value);
     ~VelkAttribute() override;
 
+    // The name and the value as stored (references decoded).
     const char* Name() const { return name.c_str(); }
     const char* Value() const { return value.c_str(); }
     void SetValue(const char* text) { value = text; }
@@ -289,8 +301,10 @@ public:
     // The document that this attribute's parse errors go to.
     void SetDocument(VelkDocument* doc) { document = doc; }
 
+    // Writes name="value" (name='value' when the value holds a double quote), escaped.
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
+    // Reads name = value, the value quoted with ' or " (references decoded) or bare.
     const char* Parse(const char* p, VelkParsingData* data) override;
 
 private:
@@ -309,6 +323,7 @@ private:
 // The set links attributes; their owner creates and deletes them.
 class VELK_API VelkAttributeSet {
 public:
+    // An empty set. Destroying a set deletes no attribute.
     VelkAttributeSet();
     ~VelkAttributeSet();
 
@@ -317,6 +332,7 @@ public:
     // Unlinks an attribute of this set without deleting it.
     void Remove(VelkAttribute* removeMe);
 
+    // The first and last attributes, or null when the set is empty.
     VelkAttribute* First() const;
     VelkAttribute* Last() const;
     // The attribute with exactly this name, or null.
@@ -334,7 +350,9 @@ private:
 // An element: a tag name, ordered attributes and any number of children.
 class VELK_API VelkElement : public VelkNode {
 public:
+    // An element named value, without attributes or children.
     explicit VelkElement(const char* value);
+    // Deletes the attributes, then the children.
     ~VelkElement() override;
 
     // The value of attribute name, or null.
@@ -356,10 +374,15 @@ public:
     VelkAttribute* FirstAttribute() const { return attributeSet.First(); }
     VelkAttribute* LastAttribute() const { return attributeSet.Last(); }
 
+    // A deep copy: name, attributes, children and client data.
     VelkNode* Clone() const override;
+    // Writes <name attributes />, or the start tag, the children and the end tag;
+    // pretty-printed, an element whose only child is a text stays on one line.
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
+    // Reads the start tag, then the content up to the matching end tag.
     const char* Parse(const char* p, VelkParsingData* data) override;
+    // Reads the rest of the element, nested elements included, up to its end tag.
     void StreamIn(std::istream* in, std::string* tag) override;
 
     // Reads the content up to the "</" that ends it, linking the children; returns
@@ -375,12 +398,15 @@ private:
 // A comment: the text between "<!--" and "-->".
 class VELK_API VelkComment : public VelkNode {
 public:
+    // An empty comment; SetValue gives it its text.
     VelkComment() : VelkNode(COMMENT) {}
     ~VelkComment() override {}
 
     VelkNode* Clone() const override;
+    // Writes <!--text-->: as stored when pretty-printed, escaped in compact form.
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
+    // Reads "<!--", the text verbatim (references decoded), then "-->".
     const char* Parse(const char* p, VelkParsingData* data) override;
     void StreamIn(std::istream* in, std::string* tag) override;
 };
@@ -388,6 +414,7 @@ public:
 // Character data between tags, entity references decoded.
 class VELK_API VelkText : public VelkNode {
 public:
+    // A text node holding initValue as it stands (it is escaped on output).
     explicit VelkText(const char* initValue) : VelkNode(TEXT) { SetValue(initValue); }
     ~VelkText() override {}
 
@@ -395,8 +422,11 @@ public:
     bool Blank() const;
 
     VelkNode* Clone() const override;
+    // Writes the text escaped, without indentation or line break.
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
+    // Reads up to the next '<', decoding references and condensing white space
+    // while condenseWhiteSpace is set.
     const char* Parse(const char* p, VelkParsingData* data) override;
     void StreamIn(std::istream* in, std::string* tag) override;
 };
@@ -404,17 +434,22 @@ public:
 // The XML declaration with its version, encoding and standalone strings.
 class VELK_API VelkDeclaration : public VelkNode {
 public:
+    // A declaration with the given strings (empty by default); they are stored,
+    // written back, and never acted on.
     VelkDeclaration() : VelkNode(DECLARATION) {}
     VelkDeclaration(const char* version, const char* encoding, const char* standalone);
     ~VelkDeclaration() override {}
 
+    // The three strings; empty when absent.
     const char* Version() const { return version.c_str(); }
     const char* Encoding() const { return encoding.c_str(); }
     const char* Standalone() const { return standalone.c_str(); }
 
     VelkNode* Clone() const override;
+    // Writes <?xml version="..." encoding="..." standalone="..." ?>, leaving out empty ones.
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
+    // Reads "<?xml", then version, encoding and standalone in any order, up to '>'.
     const char* Parse(const char* p, VelkParsingData* data) override;
     void StreamIn(std::istream* in, std::string* tag) override;
 
@@ -429,12 +464,15 @@ private:
 // Markup that is none of the other kinds, kept verbatim between '<' and '>'.
 class VELK_API VelkUnknown : public VelkNode {
 public:
+    // An empty unknown node; its value is the text between '<' and '>'.
     VelkUnknown() : VelkNode(UNKNOWN) {}
     ~VelkUnknown() override {}
 
     VelkNode* Clone() const override;
+    // Writes '<', the value as stored, '>'.
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
+    // Reads from '<' up to the first '>', verbatim.
     const char* Parse(const char* p, VelkParsingData* data) override;
     void StreamIn(std::istream* in, std::string* tag) override;
 };
@@ -443,6 +481,7 @@ public:
 // and saved to, and records the first error of a parse.
 class VELK_API VelkDocument : public VelkNode {
 public:
+    // An empty document, without a name or with the file name documentName.
     VelkDocument();
     explicit VelkDocument(const char* documentName);
     ~VelkDocument() override;
@@ -456,10 +495,12 @@ public:
 
     // Whether an error is recorded.
     bool Error() const { return hasError; }
+    // The code and the fixed message of the recorded error; 0 and "" when none.
     int ErrorCode() const { return errorCode; }
     const char* ErrorMessage() const { return errorMessage.c_str(); }
     // Where the error was found (counted from 0); (-1, -1) when it has no position.
     const VelkCursor& ErrorCursor() const { return errorCursor; }
+    // Forgets the recorded error: code 0, empty message, cursor (0, 0).
     void ClearError();
     // Records error err at position (when both position and data are given),
     // unless an error is already recorded.
@@ -469,10 +510,17 @@ public:
     int TabSize() const { return tabSize; }
     void SetTabSize(int size) { tabSize = size; }
 
+    // A copy of the name, the top-level nodes and whether there is an error.
     VelkNode* Clone() const override;
+    // Writes every top-level node, each followed by a line feed.
     void Print(FILE* file, int depth) const override;
+    // Writes the top-level nodes up to and including the first element.
     void StreamOut(std::ostream* out) const override;
+    // Clears the error and appends the top-level nodes parsed from p. Check Error():
+    // the result only tells where the parse stopped (null at the end or on failure).
+    // Top-level text that is not markup ends the parse without an error.
     const char* Parse(const char* p, VelkParsingData* prevData) override;
+    // Reads declarations, comments and the like up to the end of the first element.
     void StreamIn(std::istream* in, std::string* tag) override;
 
 private:
@@ -488,13 +536,16 @@ private:
 // A null-safe navigation step: every step from an empty handle stays empty.
 class VELK_API VelkHandle {
 public:
+    // Wraps target, which may be null; the handle owns nothing.
     VelkHandle(VelkNode* target) : node(target) {}
 
+    // The node reached, or null.
     VelkNode* Node() const { return node; }
     // The node as an element or a text, or null.
     VelkElement* ToElement() const;
     VelkText* ToText() const;
 
+    // The first child, the first of that value, the first element, the first element of that name.
     VelkHandle FirstChild() const;
     VelkHandle FirstChild(const char* name) const;
     VelkHandle FirstChildElement() const;
@@ -512,10 +563,12 @@ private:
 // The row and column tracker of one parse: each Stamp counts on from the last.
 class VELK_API VelkParsingData {
 public:
+    // A tracker standing at row and col at the text position start.
     VelkParsingData(const char* start, int tabSize, int row, int col);
 
     // Advances the cursor to the position now (never backwards, never past the end).
     void Stamp(const char* now);
+    // The row and column of the furthest position stamped.
     const VelkCursor& Cursor() { return cursor; }
 
 private:
