@@ -1,0 +1,47 @@
+// Parses the input as a document (condensing chosen by the first byte), then
+// checks the tree's links, the error state, and that it can be written,
+// cloned and deleted.
+#include "fuzz_util.h"
+
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+
+using namespace TAVARO;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    velkfuzz::Condensing condensing(data[0] & 1);
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const char* start = text.c_str();
+
+    VelkDocument doc;
+    const char* end = doc.Parse(start, nullptr);
+    velkfuzz::Require(!end || (end >= start && end <= start + std::strlen(start)),
+                      "result inside the text");
+    velkfuzz::CheckErrorState(doc);
+    velkfuzz::Require(velkcheck::CheckLinks(doc), "links after parse");
+
+    std::string compact;
+    compact << doc;
+    std::ostringstream stream;
+    stream << doc;
+    velkfuzz::Require(stream.str() == compact, "both compact forms agree");
+    velkcheck::PrettyText(doc);
+
+    VelkNode* clone = doc.Clone();
+    velkfuzz::Require(clone != nullptr, "clone made");
+    velkfuzz::Require(velkcheck::TreeDiff(doc, *clone), "clone equals the original");
+    velkfuzz::Require(clone->ToDocument()->Error() == doc.Error(), "clone keeps the error flag");
+    delete clone;
+
+    // Parsing again into the same document appends the same nodes again.
+    size_t before = 0;
+    for (VelkNode* c = doc.FirstChild(); c; c = c->NextSibling()) ++before;
+    doc.Parse(start, nullptr);
+    size_t after = 0;
+    for (VelkNode* c = doc.FirstChild(); c; c = c->NextSibling()) ++after;
+    velkfuzz::Require(velkcheck::CheckLinks(doc), "links after a second parse");
+    velkfuzz::Require(after == 2 * before, "a second parse appends the same top-level nodes");
+    return 0;
+}

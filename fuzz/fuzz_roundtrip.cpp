@@ -1,0 +1,67 @@
+// Round trip: a document that parses without error is written in the pretty
+// form and in the compact form, read back, and compared with the original;
+// so is the compact form of its first element. Differences that are by
+// design are excluded in velk_check.h (TreeDiff, PrettyExclusion): the
+// compact form of a document stops after its first element; literal white
+// space condenses when read again and the pretty form adds line breaks and
+// indentation around text; a stored "&#xH;"/"&#xHH;" passes the escaper and
+// reads back as the byte it names; the pretty form writes comment bodies and
+// declaration values unescaped.
+#include "fuzz_util.h"
+
+#include <cstdint>
+
+using namespace TAVARO;
+
+namespace {
+
+void ReadBack(const VelkNode& original, const std::string& written, velkcheck::Form form,
+              bool condense, const char* what) {
+    VelkDocument reread;
+    reread.Parse(written.c_str(), nullptr);
+    if (reread.Error()) {
+        std::fprintf(stderr, "%s: written text does not parse (%s at %d,%d):\n%s\n", what,
+                     reread.ErrorMessage(), reread.ErrorCursor().row, reread.ErrorCursor().col,
+                     velkcheck::Printable(written).c_str());
+        std::abort();
+    }
+    const VelkNode* actual = &reread;
+    if (original.Type() != VelkNode::DOCUMENT) {
+        velkfuzz::Require(reread.FirstChild() && reread.FirstChild() == reread.LastChild(),
+                          "one element read back");
+        actual = reread.FirstChild();
+    }
+    std::string diff = velkcheck::TreeDiff(original, *actual, form, condense);
+    if (!diff.empty())
+        std::fprintf(stderr, "written:\n%s\n", velkcheck::Printable(written).c_str());
+    velkfuzz::Require(diff, what);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const bool condense = data[0] & 1;
+    velkfuzz::Condensing condensing(condense);
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+    VelkDocument doc;
+    doc.Parse(text.c_str(), nullptr);
+    if (doc.Error() || !doc.FirstChild()) return 0;
+
+    if (velkcheck::PrettyExclusion(doc).empty())
+        ReadBack(doc, velkcheck::PrettyText(doc), velkcheck::Form::kPretty, condense,
+                 "pretty form");
+
+    std::string compact;
+    compact << doc;
+    ReadBack(doc, compact, velkcheck::Form::kCompact, condense, "compact form of the document");
+
+    if (const VelkElement* root = doc.FirstChildElement()) {
+        std::string element;
+        element << *root;
+        ReadBack(*root, element, velkcheck::Form::kCompact, condense,
+                 "compact form of the first element");
+    }
+    return 0;
+}
