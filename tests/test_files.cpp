@@ -265,6 +265,25 @@ TEST_F(Files, NulByteEndsTheText) {
     EXPECT_EQ(Outline(doc), "element [a]\n");
 }
 
+TEST_F(Files, FileStartingWithNulIsAnEmptyDocument) {
+    const std::string path = Path("nul.xml");
+    WriteFile(path, std::string("\0<a/>\n", 6));
+    VelkDocument doc;
+    EXPECT_FALSE(doc.LoadFile(path.c_str()));
+    EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_DOCUMENT_EMPTY);
+    EXPECT_STREQ(doc.ErrorMessage(), "Error document empty.");
+    EXPECT_EQ(doc.FirstChild(), nullptr);
+}
+
+TEST_F(Files, WhiteSpaceOnlyFileLoadsAsEmpty) {
+    const std::string path = Path("blank.xml");
+    WriteFile(path, " \n\t\r\n");
+    VelkDocument doc;
+    EXPECT_TRUE(doc.LoadFile(path.c_str()));
+    EXPECT_FALSE(doc.Error());
+    EXPECT_EQ(doc.FirstChild(), nullptr);
+}
+
 TEST_F(Files, SaveWritesThePrettyForm) {
     VelkDocument doc;
     doc.LinkEndChild(new VelkDeclaration("1.0", "", ""));
@@ -312,6 +331,9 @@ TEST_F(Files, SaveIntoMissingDirectoryLeavesTheErrorState) {
     EXPECT_FALSE(failed.SaveFile(path.c_str()));
     EXPECT_EQ(failed.ErrorCode(), code);
     EXPECT_STREQ(failed.ErrorMessage(), "Error document empty.");
+
+    EXPECT_FALSE(clean.SaveFile(VELK_TEST_TMPDIR)) << "a directory cannot be written as a file";
+    EXPECT_FALSE(clean.Error());
 }
 
 TEST_F(Files, NamedDocumentLoadsAndSavesUnderItsName) {
