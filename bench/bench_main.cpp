@@ -71,12 +71,15 @@ double Median(std::vector<double> values) {
 }
 
 bool ReadFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    *text = all.str();
-    return true;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    text->clear();
+    char block[1 << 16];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) text->append(block, got);
+    bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
 }
 
 // ---------------------------------------------------------------------------

