@@ -26,7 +26,10 @@ struct GenAttribute {
 };
 
 struct GenNode {
-    enum Kind { kElement, kText, kComment, kMarkup, kSpace } kind;
+    enum Kind { kElement, kText, kComment, kMarkup, kSpace };
+    explicit GenNode(Kind k) : kind(k) {}
+
+    Kind kind;
     std::string name;     // element name
     std::string endName;  // the name written in the end tag
     std::string tagEnd;   // white space before "/>" or ">"
@@ -58,8 +61,12 @@ inline void Write(const GenNode& node, std::string* out) {
             break;
         case GenNode::kElement:
             *out += "<" + node.name;
+            char previousQuote = 0;
             for (const GenAttribute& a : node.attributes) {
-                *out += a.before + a.name + a.equals;
+                // No white space is needed only after a quoted value.
+                *out += a.before.empty() && !previousQuote ? " " : a.before;
+                *out += a.name + a.equals;
+                previousQuote = a.quote;
                 if (a.quote) *out += a.quote;
                 Append(a.value, out);
                 if (a.quote) *out += a.quote;
@@ -88,14 +95,17 @@ public:
 
     GenDocument Document() {
         GenDocument doc;
-        if (Chance(50)) doc.top.push_back(Space());
-        if (Chance(40)) doc.top.push_back(Markup(Declaration()));
-        if (Chance(30) && !wellFormed_) doc.top.push_back(Space());
+        // A well-formed document allows nothing before its declaration.
+        const bool declaration = Chance(40);
+        if (Chance(50) && !(wellFormed_ && declaration)) doc.top.push_back(Space());
+        if (declaration) doc.top.push_back(Markup(Declaration()));
+        if (Chance(30)) doc.top.push_back(Space());
         for (int i = Below(3); i > 0; --i) {
-            doc.top.push_back(Chance(60) ? Comment() : Markup(TopMarkup()));
+            doc.top.push_back(Chance(60)
+                                  ? Comment()
+                                  : Markup(wellFormed_ ? ProcessingInstruction() : TopMarkup()));
             if (Chance(50)) doc.top.push_back(Space());
         }
-        names_.clear();
         doc.top.push_back(Element(0));
         for (int i = Below(3); i > 0; --i) {
             if (Chance(50)) doc.top.push_back(Space());
@@ -123,13 +133,13 @@ private:
     }
 
     GenNode Space() {
-        GenNode n{GenNode::kSpace};
+        GenNode n(GenNode::kSpace);
         n.text.push_back(WhiteSpace(false));
         return n;
     }
 
     GenNode Markup(const std::string& text) {
-        GenNode n{GenNode::kMarkup};
+        GenNode n(GenNode::kMarkup);
         n.text.push_back(text);
         return n;
     }
@@ -212,13 +222,13 @@ private:
     }
 
     GenNode Text() {
-        GenNode n{GenNode::kText};
+        GenNode n(GenNode::kText);
         n.text = TextPieces(12);
         return n;
     }
 
     GenNode Comment() {
-        GenNode n{GenNode::kComment};
+        GenNode n(GenNode::kComment);
         std::string alphabet = wellFormed_ ? "abc xyz 123 <>/'\"\t\n" : "abc xyz -- <>/'\"\t\n-";
         for (int i = Below(10); i > 0; --i) {
             if (wellFormed_) {
@@ -258,7 +268,7 @@ private:
     }
 
     GenNode Element(int depth) {
-        GenNode n{GenNode::kElement};
+        GenNode n(GenNode::kElement);
         n.name = Name();
         n.endName = n.name;
         if (!wellFormed_ && Chance(10)) {
@@ -273,11 +283,9 @@ private:
             if (repeated) continue;
             used.push_back(name);
             n.attributes.push_back(Attribute(name));
-            // After a quoted value the next attribute needs no white space.
-            if (!wellFormed_ && n.attributes.back().quote && Chance(20))
-                n.attributes.back().before.clear();
+            // Written without white space where a quoted value comes before.
+            if (!wellFormed_ && Chance(20)) n.attributes.back().before.clear();
         }
-        if (!n.attributes.empty() && n.attributes[0].before.empty()) n.attributes[0].before = " ";
         n.tagEnd = WhiteSpace(true);
         if (depth >= 6 || Chance(20)) {
             n.empty = true;
@@ -306,7 +314,6 @@ private:
 
     std::mt19937 rng_;
     bool wellFormed_;
-    std::vector<std::string> names_;
 };
 
 // Removes the n-th removable part (a node, an attribute or a piece of text) in
