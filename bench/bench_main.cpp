@@ -469,8 +469,10 @@ std::string Header(const std::string& title, const std::string& note, int reps,
     md << "# " << title << "\n\n"
        << "- Date: " << Today() << "\n"
        << "- Machine: " << Machine() << "\n"
-       << "- Libraries: " << Versions() << "\n"
-       << "- Method: each library and operation in a process of its own; median of " << reps
+       << "- Libraries: " << Versions() << "\n";
+    const char* revision = std::getenv("VELK_BENCH_REVISION");
+    if (revision && *revision) md << "- Source: " << revision << "\n";
+    md << "- Method: each library and operation in a process of its own; median of " << reps
        << " timed runs after one untimed run; MB/s is input megabytes (10^6 bytes) over the "
           "median time.\n"
        << "- Clock: "
