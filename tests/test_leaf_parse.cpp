@@ -25,7 +25,14 @@ struct LeafCase {
     long result;  // offset of the returned position; -1 for null
 };
 
-// Parses input with node and checks the value (as Shape shows it) and the result.
+// What a leaf parse fills: the value, or a declaration's three fields.
+std::string Filled(const VelkNode& node) {
+    if (node.Type() != VelkNode::DECLARATION) return node.SValue();
+    const auto& d = static_cast<const VelkDeclaration&>(node);
+    return std::string(d.Version()) + "|" + d.Encoding() + "|" + d.Standalone();
+}
+
+// Parses input with node and checks what it filled and the result.
 void ExpectLeaf(VelkNode* node, const LeafCase& c) {
     const char* end = node->Parse(c.input, nullptr);
     if (c.result < 0) {
@@ -33,18 +40,18 @@ void ExpectLeaf(VelkNode* node, const LeafCase& c) {
     } else {
         EXPECT_EQ(end, c.input + c.result) << c.input;
     }
-    EXPECT_EQ(velk_test::Shape(node), c.value) << c.input;
+    EXPECT_EQ(Filled(*node), c.value) << c.input;
 }
 
 TEST(CommentParse, BodyUpToTheCloser) {
     const LeafCase cases[] = {
-        {"<!-- a -- b > c -->x", "<!-- a -- b > c -->", 19},
-        {"<!---->", "<!---->", 7},
-        {"<!-- &lt;b&gt; -->", "<!-- <b> -->", 18},
-        {"<!-- open", "<!-- open-->", 9},
-        {"  <!--x-->", "<!--x-->", 10},
-        {"<!--\r\n\tx\n-->", "<!--\r\n\tx\n-->", 12},
-        {"<!--a--->", "<!--a--->", 9},
+        {"<!-- a -- b > c -->x", " a -- b > c ", 19},
+        {"<!---->", "", 7},
+        {"<!-- &lt;b&gt; -->", " <b> ", 18},
+        {"<!-- open", " open", 9},
+        {"  <!--x-->", "x", 10},
+        {"<!--\r\n\tx\n-->", "\r\n\tx\n", 12},
+        {"<!--a--->", "a-", 9},
     };
     for (const LeafCase& c : cases) {
         VelkComment comment;
@@ -54,8 +61,8 @@ TEST(CommentParse, BodyUpToTheCloser) {
 
 TEST(TextParse, StopsBeforeTheNextMarkup) {
     const LeafCase cases[] = {
-        {"a &amp; b<", "'a & b'", 9},           {"  x  ", "'x'", 5}, {"x > y<", "'x > y'", 5},
-        {"one\r\n\t two</a>", "'one two'", 10}, {"<", "''", 0},      {"", "''", 0},
+        {"a &amp; b<", "a & b", 9},           {"  x  ", "x", 5}, {"x > y<", "x > y", 5},
+        {"one\r\n\t two</a>", "one two", 10}, {"<", "", 0},      {"", "", 0},
     };
     for (const LeafCase& c : cases) {
         VelkText text("old");
@@ -67,25 +74,27 @@ TEST(TextParse, VerbatimWhenCondensingIsOff) {
     const bool saved = VelkBase::condenseWhiteSpace;
     VelkBase::condenseWhiteSpace = false;
     VelkText text("");
-    ExpectLeaf(&text, {"  x \r\n y &lt; <", "'  x \r\n y < '", 14});
+    ExpectLeaf(&text, {"  x \r\n y &lt; <", "  x \r\n y < ", 14});
     VelkBase::condenseWhiteSpace = saved;
 }
 
 TEST(DeclarationParse, PseudoAttributesInAnyOrder) {
+    // clang-format off
     const LeafCase cases[] = {
-        {"<?xml version='1.0' encoding=\"UTF-8\" standalone='yes'?>", "<?xml 1.0|UTF-8|yes?>", 55},
-        {"<?xml standalone='no' version='1.1'?>x", "<?xml 1.1||no?>", 37},
-        {"<?xml foo='bar' version='1.0'?>", "<?xml 1.0||?>", 31},
-        {"<?xml version='1.0'>", "<?xml 1.0||?>", 20},
-        {"<?xml version=1.0?>", "<?xml 1.0?||?>", 19},
-        {"<?xml VERSION='1' versionx='2'?>", "<?xml 2||?>", 32},
-        {"<?xml version='1' version='2'?>", "<?xml 2||?>", 31},
-        {"<?xml encoding='a&amp;b c'?>", "<?xml |a&b c|?>", 28},
-        {"<?xml?>", "<?xml ||?>", 7},
-        {"<?xml version?>", "<?xml ||?>", -1},
-        {"<?xml version='1.0'", "<?xml 1.0||?>", -1},
-        {"<?xml version='1.0", "<?xml 1.0||?>", -1},
+        {"<?xml version='1.0' encoding=\"UTF-8\" standalone='yes'?>", "1.0|UTF-8|yes", 55},
+        {"<?xml standalone='no' version='1.1'?>x", "1.1||no", 37},
+        {"<?xml foo='bar' version='1.0'?>", "1.0||", 31},
+        {"<?xml version='1.0'>", "1.0||", 20},
+        {"<?xml version=1.0?>", "1.0?||", 19},
+        {"<?xml VERSION='1' versionx='2'?>", "2||", 32},
+        {"<?xml version='1' version='2'?>", "2||", 31},
+        {"<?xml encoding='a&amp;b c'?>", "|a&b c|", 28},
+        {"<?xml?>", "||", 7},
+        {"<?xml version?>", "||", -1},
+        {"<?xml version='1.0'", "1.0||", -1},
+        {"<?xml version='1.0", "1.0||", -1},
     };
+    // clang-format on
     for (const LeafCase& c : cases) {
         VelkDocument doc;
         VelkNode* decl = doc.LinkEndChild(new VelkDeclaration());
@@ -98,17 +107,17 @@ TEST(DeclarationParse, ALaterParseStartsFromEmptyFields) {
     VelkDeclaration decl;
     decl.Parse("<?xml version='1' encoding='e'?>", nullptr);
     decl.Parse("<?xml standalone='s'?>", nullptr);
-    EXPECT_EQ(velk_test::Shape(&decl), "<?xml ||s?>");
+    EXPECT_EQ(Filled(decl), "||s");
 }
 
 TEST(UnknownParse, VerbatimUpToTheFirstClose) {
     const LeafCase cases[] = {
-        {"<!DOCTYPE note SYSTEM 'n.dtd'>", "<!DOCTYPE note SYSTEM 'n.dtd'>", 30},
-        {"<?pi data?>", "<?pi data?>", 11},
-        {"<!oops", "<!oops>", 6},
-        {"<![CDATA[a>b]]>", "<![CDATA[a>", 11},
-        {" <x &amp; y>z", "<x &amp; y>", 12},
-        {"<>", "<>", 2},
+        {"<!DOCTYPE note SYSTEM 'n.dtd'>", "!DOCTYPE note SYSTEM 'n.dtd'", 30},
+        {"<?pi data?>", "?pi data?", 11},
+        {"<!oops", "!oops", 6},
+        {"<![CDATA[a>b]]>", "![CDATA[a", 11},
+        {" <x &amp; y>z", "x &amp; y", 12},
+        {"<>", "", 2},
     };
     for (const LeafCase& c : cases) {
         VelkUnknown unknown;
