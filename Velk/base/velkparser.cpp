@@ -122,12 +122,16 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
         if (!p) return nullptr;
     }
     const bool markerIsSpace = Is(*endTag, kSpace);
-    bool pendingSpace = false;
+    bool pendingSpace = false;  // a condensed run of white space not yet written
+    const auto putPendingSpace = [&pendingSpace, text] {
+        if (pendingSpace) *text += ' ';
+        pendingSpace = false;
+    };
     for (;;) {
         const char* run = p;
         while (!stops(*p)) ++p;
         if (p != run) {
-            if (pendingSpace) *text += ' ', pendingSpace = false;
+            putPendingSpace();
             text->append(run, static_cast<size_t>(p - run));
         }
         if (!*p) return p;
@@ -145,7 +149,7 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
         }
         char c;
         p = VelkBase::GetChar(p, &c);
-        if (pendingSpace) *text += ' ', pendingSpace = false;
+        putPendingSpace();
         *text += c;
     }
 }
@@ -192,14 +196,14 @@ void VelkParsingData::Stamp(const char* now) {
                 ++p;
                 col = (col / tabSize + 1) * tabSize;
                 break;
-            case '\n':
-                ++row, col = 0, ++p;
-                if (*p == '\r') ++p;
+            default: {  // a line feed or carriage return; the other one after it joins the line end
+                const char pair = *p == '\n' ? '\r' : '\n';
+                ++row;
+                col = 0;
+                ++p;
+                if (*p == pair) ++p;
                 break;
-            default:  // '\r'
-                ++row, col = 0, ++p;
-                if (*p == '\n') ++p;
-                break;
+            }
         }
     }
 
