@@ -652,24 +652,65 @@ VelkHandle VelkHandle::ChildElement(const char* name, int index) const {
 
 namespace {
 
-// Where output goes. Each sink writes a run of bytes in one call.
-struct FileSink {
-    FILE* file;
-    void Write(const char* p, size_t n) { std::fwrite(p, 1, n, file); }
-    void Put(char c) { std::fputc(static_cast<unsigned char>(c), file); }
+void Emit(FILE* file, const char* p, size_t n) {
+    std::fwrite(p, 1, n, file);
+}
+
+void Emit(std::ostream* out, const char* p, size_t n) {
+    out->write(p, static_cast<std::streamsize>(n));
+}
+
+void Emit(std::string* out, const char* p, size_t n) {
+    out->append(p, n);
+}
+
+// Where output goes. Small pieces (tags, quotes, entities) are gathered in a
+// buffer and handed to the FILE, stream or string in one call; long runs go straight
+// through. Whoever else writes to the target (the virtual Print or StreamOut
+// of a child) gets it from Release(), which first empties the buffer.
+template <class Target>
+class BufferedSink {
+public:
+    explicit BufferedSink(Target target) : target(target) {}
+    ~BufferedSink() { Flush(); }
+    BufferedSink(const BufferedSink&) = delete;
+    BufferedSink& operator=(const BufferedSink&) = delete;
+
+    void Write(const char* p, size_t n) {
+        if (n > sizeof buffer - used) {
+            Flush();
+            if (n >= sizeof buffer) {
+                Emit(target, p, n);
+                return;
+            }
+        }
+        std::memcpy(buffer + used, p, n);
+        used += n;
+    }
+    void Put(char c) {
+        if (used == sizeof buffer) Flush();
+        buffer[used++] = c;
+    }
+    Target Release() {
+        Flush();
+        return target;
+    }
+
+private:
+    void Flush() {
+        if (used) Emit(target, buffer, used);
+        used = 0;
+    }
+
+    Target target;
+    size_t used = 0;
+    char buffer[1024];
 };
 
-struct StreamSink {
-    std::ostream* out;
-    void Write(const char* p, size_t n) { out->write(p, static_cast<std::streamsize>(n)); }
-    void Put(char c) { out->put(c); }
-};
+using FileSink = BufferedSink<FILE*>;
+using StreamSink = BufferedSink<std::ostream*>;
 
-struct StringSink {
-    std::string* out;
-    void Write(const char* p, size_t n) { out->append(p, n); }
-    void Put(char c) { out->push_back(c); }
-};
+using StringSink = BufferedSink<std::string*>;
 
 template <class Sink>
 void WriteString(Sink& sink, const std::string& s) {
@@ -694,19 +735,31 @@ size_t HexReferenceLength(const char* p, const char* end) {
     return (q < end && *q == ';') ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
-// Writes s with the five markup characters as entities and every byte outside
-// printable ASCII as "&#xHH;". Runs of bytes needing no escape go out in one call.
+// The first byte at or after p that is not written as itself, or end.
+const char* CleanRunEnd(const char* p, const char* end) {
+    while (end - p >= 4) {
+        if (Is(p[0], kEscape)) return p;
+        if (Is(p[1], kEscape)) return p + 1;
+        if (Is(p[2], kEscape)) return p + 2;
+        if (Is(p[3], kEscape)) return p + 3;
+        p += 4;
+    }
+    while (p < end && !Is(*p, kEscape)) ++p;
+    return p;
+}
+
+// Writes [p, end) with the five markup characters as entities and every byte
+// outside printable ASCII as "&#xHH;". Runs of bytes needing no escape go out
+// in one call.
 template <class Sink>
-void Escape(Sink& sink, const std::string& s) {
+void Escape(Sink& sink, const char* p, const char* const end) {
     static const char kHex[] = "0123456789ABCDEF";
-    const char* p = s.data();
-    const char* const end = p + s.size();
     for (;;) {
         const char* run = p;
-        while (p < end && !Is(*p, kEscape)) ++p;
+        p = CleanRunEnd(p, end);
         if (p != run) sink.Write(run, static_cast<size_t>(p - run));
         if (p == end) return;
-        const VelkBase::Entity* entity = nullptr;
+        int row = -1;
         switch (*p) {
             case '&': {
                 size_t reference = HexReferenceLength(p, end);
@@ -715,26 +768,26 @@ void Escape(Sink& sink, const std::string& s) {
                     p += reference;
                     continue;
                 }
-                entity = &VelkBase::entity[0];
+                row = 0;
                 break;
             }
             case '<':
-                entity = &VelkBase::entity[1];
+                row = 1;
                 break;
             case '>':
-                entity = &VelkBase::entity[2];
+                row = 2;
                 break;
             case '"':
-                entity = &VelkBase::entity[3];
+                row = 3;
                 break;
             case '\'':
-                entity = &VelkBase::entity[4];
+                row = 4;
                 break;
             default:
                 break;
         }
-        if (entity) {
-            sink.Write(entity->str, entity->strLength);
+        if (row >= 0) {
+            sink.Write(VelkBase::entity[row].str, VelkBase::entity[row].strLength);
         } else {
             unsigned char byte = static_cast<unsigned char>(*p);
             const char reference[6] = {'&', '#', 'x', kHex[byte >> 4], kHex[byte & 15], ';'};
@@ -744,20 +797,27 @@ void Escape(Sink& sink, const std::string& s) {
     }
 }
 
-// The quote an attribute value is written between: an apostrophe when the
-// stored value holds a double quote.
-char AttributeQuote(const VelkAttribute& attribute) {
-    return std::strchr(attribute.Value(), '"') ? '\'' : '"';
+template <class Sink>
+void Escape(Sink& sink, const std::string& s) {
+    Escape(sink, s.data(), s.data() + s.size());
 }
 
-// name="value" with both parts escaped; the same in both output forms.
+// name="value" with both parts escaped; the same in both output forms. The
+// value goes between apostrophes when it holds a double quote; a double quote
+// needs escaping, so only a value with something to escape is searched for one.
 template <class Sink>
 void WriteAttribute(Sink& sink, const VelkAttribute& attribute) {
     Escape(sink, VelkAccess::Name(attribute));
-    sink.Put('=');
-    char quote = AttributeQuote(attribute);
-    sink.Put(quote);
-    Escape(sink, VelkAccess::Value(attribute));
+    const std::string& value = VelkAccess::Value(attribute);
+    const char* p = value.data();
+    const char* const end = p + value.size();
+    const char* clean = CleanRunEnd(p, end);
+    bool hasDoubleQuote = clean != end && std::memchr(clean, '"', static_cast<size_t>(end - clean));
+    const char quote = hasDoubleQuote ? '\'' : '"';
+    const char opening[2] = {'=', quote};
+    sink.Write(opening, 2);
+    sink.Write(p, static_cast<size_t>(clean - p));
+    Escape(sink, clean, end);
     sink.Put(quote);
 }
 
@@ -802,7 +862,7 @@ bool OpenPretty(FileSink& sink, const VelkElement& element, int depth) {
     }
     sink.Put('>');
     if (first == element.LastChild() && first->ToText()) {
-        first->Print(sink.file, depth + 1);
+        first->Print(sink.Release(), depth + 1);
         WriteLiteral(sink, "</");
         WriteString(sink, VelkAccess::Value(element));
         sink.Put('>');
@@ -846,7 +906,7 @@ void VelkElement::Print(FILE* file, int depth) const {
                 continue;
             }
         } else {
-            child->Print(file, level + 1);
+            child->Print(sink.Release(), level + 1);
         }
         child = child->NextSibling();
     }
@@ -965,7 +1025,7 @@ void CloseCompact(Sink& sink, const VelkNode& element) {
 
 // A child that is not an element: on a stream through its own StreamOut.
 void CompactOther(StreamSink& sink, const VelkNode& node) {
-    node.StreamOut(sink.out);
+    node.StreamOut(sink.Release());
 }
 
 void CompactOther(StringSink& sink, const VelkNode& node);
