@@ -1,84 +1,52 @@
-// Attributes: numeric conversions in and out, and the ordered attribute set.
+// Attributes: numeric conversions, the ordered attribute set, and an element's
+// attribute operations.
 #include <climits>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "Velk/base/velk.h"
+#include "test_util.h"
 
 using namespace TAVARO;
+using velk_test::Compact;
 
 namespace {
 
-// Names of the attributes met walking from first along Next().
-std::string WalkForward(const VelkAttributeSet& set) {
-    std::string names;
-    for (const VelkAttribute* a = set.First(); a; a = a->Next())
-        names += std::string("[") + a->Name() + "]";
-    return names;
+TEST(Attribute, NumericValuesConvertLikeScanf) {
+    // Both queries give the same result; the out-parameters start at 99 and 9.5.
+    const struct {
+        const char* text;
+        int result, asInt;
+        double asDouble;
+    } cases[] = {
+        {"42", VELK_ATTR_OK, 42, 42.0},       {" -7", VELK_ATTR_OK, -7, -7.0},
+        {"12abc", VELK_ATTR_OK, 12, 12.0},    {"3.9", VELK_ATTR_OK, 3, 3.9},
+        {"1e3", VELK_ATTR_OK, 1, 1000.0},     {"abc", VELK_ATTR_NOT_NUMERIC, 99, 9.5},
+        {"", VELK_ATTR_NOT_NUMERIC, 99, 9.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const VelkAttribute attribute("n", c.text);
+        int i = 99;
+        double d = 9.5;
+        EXPECT_EQ(attribute.QueryIntValue(&i), c.result);
+        EXPECT_EQ(attribute.QueryDoubleValue(&d), c.result);
+        EXPECT_EQ(i, c.asInt);
+        EXPECT_EQ(d, c.asDouble);
+        // The plain getters give 0 where the query finds no number.
+        const bool numeric = c.result == VELK_ATTR_OK;
+        EXPECT_EQ(attribute.IntValue(), numeric ? c.asInt : 0);
+        EXPECT_EQ(attribute.DoubleValue(), numeric ? c.asDouble : 0.0);
+    }
 }
 
-std::string WalkBackward(const VelkAttributeSet& set) {
-    std::string names;
-    for (const VelkAttribute* a = set.Last(); a; a = a->Previous())
-        names += std::string("[") + a->Name() + "]";
-    return names;
-}
-
-struct IntQuery {
-    const char* value;
-    int result;
-    int expected;  // what the out-parameter holds afterwards; it starts at 99
-};
-
-class QueryIntValue : public ::testing::TestWithParam<IntQuery> {};
-
-TEST_P(QueryIntValue, ConvertsLikeScanf) {
-    VelkAttribute attribute("n", GetParam().value);
-    int out = 99;
-    EXPECT_EQ(attribute.QueryIntValue(&out), GetParam().result);
-    EXPECT_EQ(out, GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, QueryIntValue,
-                         ::testing::Values(IntQuery{"42", VELK_ATTR_OK, 42},
-                                           IntQuery{" -7", VELK_ATTR_OK, -7},
-                                           IntQuery{"12abc", VELK_ATTR_OK, 12},
-                                           IntQuery{"3.9", VELK_ATTR_OK, 3},
-                                           IntQuery{"abc", VELK_ATTR_NOT_NUMERIC, 99},
-                                           IntQuery{"", VELK_ATTR_NOT_NUMERIC, 99}));
-
-TEST(Attribute, QueryDoubleValue) {
-    double out = 9.5;
-    EXPECT_EQ(VelkAttribute("d", "1e3").QueryDoubleValue(&out), VELK_ATTR_OK);
-    EXPECT_EQ(out, 1000.0);
-    EXPECT_EQ(VelkAttribute("d", "x1").QueryDoubleValue(&out), VELK_ATTR_NOT_NUMERIC);
-    EXPECT_EQ(out, 1000.0);
-}
-
-TEST(Attribute, PlainGettersGiveZeroForText) {
-    EXPECT_EQ(VelkAttribute("n", "abc").IntValue(), 0);
-    EXPECT_EQ(VelkAttribute("n", "12abc").IntValue(), 12);
-    EXPECT_EQ(VelkAttribute("n", "").DoubleValue(), 0.0);
-    EXPECT_EQ(VelkAttribute("n", "2.5x").DoubleValue(), 2.5);
-}
-
-TEST(Attribute, SettersFormatNumbers) {
+TEST(Attribute, SettersFormatNumbersAndKeepHugeDoublesWhole) {
     VelkAttribute attribute("n", "");
-    attribute.SetIntValue(-17);
-    EXPECT_STREQ(attribute.Value(), "-17");
     attribute.SetIntValue(INT_MIN);
     EXPECT_STREQ(attribute.Value(), "-2147483648");
-    attribute.SetDoubleValue(-17);
-    EXPECT_STREQ(attribute.Value(), "-17.000000");
-    attribute.SetDoubleValue(2.5);
-    EXPECT_STREQ(attribute.Value(), "2.500000");
-    attribute.SetDoubleValue(0.1);
-    EXPECT_STREQ(attribute.Value(), "0.100000");
-}
-
-TEST(Attribute, HugeDoublesAreStoredWhole) {
-    VelkAttribute attribute("n", "");
+    attribute.SetDoubleValue(-0.1);
+    EXPECT_STREQ(attribute.Value(), "-0.100000");
     attribute.SetDoubleValue(1e300);
     const std::string value = attribute.Value();
     // 301 integer digits, a point and six decimals; no exponent.
@@ -86,116 +54,73 @@ TEST(Attribute, HugeDoublesAreStoredWhole) {
     EXPECT_EQ(value.substr(0, 20), "10000000000000000525");
     EXPECT_EQ(value.substr(301), ".000000");
     EXPECT_EQ(attribute.DoubleValue(), 1e300);
-
     attribute.SetDoubleValue(-1e300);
     EXPECT_EQ(std::string(attribute.Value()).size(), 309u);
-    EXPECT_EQ(attribute.DoubleValue(), -1e300);
 }
 
-TEST(Attribute, FreeAttributeHasNoNeighbours) {
-    VelkAttribute attribute("a", "1");
-    EXPECT_EQ(attribute.Next(), nullptr);
-    EXPECT_EQ(attribute.Previous(), nullptr);
-    EXPECT_EQ(attribute.Location().row, -1);
+// The attributes as written, then their names walking back from the last.
+std::string Walk(const VelkElement& e) {
+    std::string names = Compact(e) + " /";
+    for (const VelkAttribute* a = e.LastAttribute(); a; a = a->Previous())
+        names += std::string(" ") + a->Name();
+    return names;
 }
 
-TEST(AttributeSet, NewSetIsEmpty) {
-    VelkAttributeSet set;
-    EXPECT_EQ(set.First(), nullptr);
-    EXPECT_EQ(set.Last(), nullptr);
-    EXPECT_EQ(set.Find(""), nullptr);
-    EXPECT_EQ(set.Find("id"), nullptr);
+TEST(ElementAttributes, KeepOrderMatchWholeNamesAndRelinkOnRemove) {
+    VelkElement e("e");
+    e.SetAttribute("ID", "1");
+    e.SetAttribute("idx", "2");
+    EXPECT_EQ(e.Attribute("id"), nullptr);
+    EXPECT_EQ(e.Attribute(""), nullptr);
+    e.SetAttribute("", "");
+    e.SetAttribute("id", "3");
+    e.SetAttribute("ID", "4");  // a new value keeps the first place
+    e.SetAttribute("n", -5);
+    EXPECT_STREQ(e.Attribute("id"), "3");
+    EXPECT_STREQ(e.Attribute(""), "");
+    EXPECT_EQ(Walk(e), "<e ID=\"4\" idx=\"2\" =\"\" id=\"3\" n=\"-5\" /> / n id  idx ID");
+    e.RemoveAttribute("missing");
+    e.RemoveAttribute("ID");
+    e.RemoveAttribute("");
+    e.RemoveAttribute("n");
+    EXPECT_EQ(Walk(e), "<e idx=\"2\" id=\"3\" /> / id idx");
+    e.SetAttribute("ID", "x");  // once removed, a name is appended again
+    EXPECT_EQ(Walk(e), "<e idx=\"2\" id=\"3\" ID=\"x\" /> / ID id idx");
 }
 
-TEST(AttributeSet, KeepsInsertionOrderAndRelinksOnRemove) {
-    VelkAttributeSet set;
-    VelkAttribute a("a", "1");
-    VelkAttribute b("b", "2");
-    set.Add(&a);
-    set.Add(&b);
-    EXPECT_EQ(set.First(), &a);
-    EXPECT_EQ(set.Last(), &b);
-    EXPECT_EQ(a.Next(), &b);
-    EXPECT_EQ(b.Next(), nullptr);
-    EXPECT_EQ(b.Previous(), &a);
-    EXPECT_EQ(a.Previous(), nullptr);
-
-    set.Remove(&a);
-    EXPECT_EQ(set.First(), &b);
-    EXPECT_EQ(b.Previous(), nullptr);
-    EXPECT_EQ(b.Next(), nullptr);
-    EXPECT_EQ(a.Next(), nullptr);
-    EXPECT_EQ(a.Previous(), nullptr);
-
-    set.Add(&a);
-    EXPECT_EQ(WalkForward(set), "[b][a]");
-    set.Remove(&a);
-    set.Remove(&b);
-    EXPECT_EQ(set.First(), nullptr);
+TEST(ElementAttributes, LookupsInBothFamilies) {
+    VelkElement e("e");
+    e.SetAttribute("text", "abc");
+    e.SetAttribute("real", "2.5");
+    // Attribute(name, &out) always stores; a query, which gives the same result for
+    // int and double, stores only a number.
+    const struct {
+        const char* name;
+        const char* text;  // null: no such attribute
+        int result, asInt;
+        double asDouble;
+    } cases[] = {
+        {"missing", nullptr, VELK_ATTR_MISSING, 0, 0.0},
+        {"text", "abc", VELK_ATTR_NOT_NUMERIC, 0, 0.0},
+        {"real", "2.5", VELK_ATTR_OK, 2, 2.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int i = 99;
+        double d = 9.5;
+        EXPECT_STREQ(e.Attribute(c.name), c.text);
+        EXPECT_STREQ(e.Attribute(c.name, &i), c.text);
+        EXPECT_STREQ(e.Attribute(c.name, &d), c.text);
+        EXPECT_EQ(i, c.asInt);
+        EXPECT_EQ(d, c.asDouble);
+        i = 99;
+        d = 9.5;
+        EXPECT_EQ(e.QueryIntAttribute(c.name, &i), c.result);
+        EXPECT_EQ(e.QueryDoubleAttribute(c.name, &d), c.result);
+        EXPECT_EQ(i, c.result == VELK_ATTR_OK ? c.asInt : 99);
+        EXPECT_EQ(d, c.result == VELK_ATTR_OK ? c.asDouble : 9.5);
+        EXPECT_STREQ(e.Attribute(c.name, static_cast<int*>(nullptr)), c.text);
+    }
 }
-
-TEST(AttributeSet, FindMatchesTheWholeNameExactly) {
-    VelkAttributeSet set;
-    VelkAttribute upper("ID", "1");
-    VelkAttribute longer("idx", "2");
-    VelkAttribute exact("id", "3");
-    set.Add(&upper);
-    set.Add(&longer);
-    EXPECT_EQ(set.Find("id"), nullptr);
-    set.Add(&exact);
-    EXPECT_EQ(set.Find("id"), &exact);
-    set.Remove(&upper);
-    set.Remove(&longer);
-    set.Remove(&exact);
-}
-
-TEST(AttributeSet, EmptyNameAndValueIsOrdinaryContent) {
-    VelkAttributeSet set;
-    VelkAttribute a("a", "1");
-    VelkAttribute blank("", "");
-    VelkAttribute b("b", "2");
-    set.Add(&a);
-    set.Add(&blank);
-    set.Add(&b);
-    EXPECT_EQ(WalkForward(set), "[a][][b]");
-    EXPECT_EQ(WalkBackward(set), "[b][][a]");
-    EXPECT_EQ(set.Find(""), &blank);
-    set.Remove(&a);
-    set.Remove(&blank);
-    set.Remove(&b);
-}
-
-#ifndef NDEBUG
-TEST(AttributeSetDeathTest, AddingARepeatedNameStops) {
-    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-    VelkAttributeSet set;
-    VelkAttribute first("a", "1");
-    VelkAttribute second("a", "2");
-    set.Add(&first);
-    EXPECT_DEATH(set.Add(&second),
-                 "Velk/base/velk:[0-9]+: Add: Assertion '!Find\\( addMe->Name\\(\\) \\)' "
-                 "failed\\.");
-    set.Remove(&first);
-}
-
-TEST(AttributeSetDeathTest, RemovingAStrangerStops) {
-    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-    VelkAttributeSet set;
-    VelkAttribute stranger("a", "1");
-    EXPECT_DEATH(set.Remove(&stranger), "Velk/base/velk:[0-9]+: Remove: Assertion '0' failed\\.");
-}
-
-TEST(AttributeSetDeathTest, DestroyingANonEmptySetStops) {
-    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-    EXPECT_DEATH(
-        {
-            VelkAttribute a("a", "1");
-            VelkAttributeSet set;
-            set.Add(&a);
-        },
-        "Velk/base/velk:[0-9]+: ~VelkAttributeSet: Assertion 'sentinel.next == &sentinel' "
-        "failed\\.");
-}
-#endif
 
 }  // namespace

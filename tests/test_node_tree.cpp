@@ -1,4 +1,8 @@
-// Linking, searching, editing and deleting nodes of a tree built by hand.
+// Trees built by hand: linking, editing, searching, copying and deleting nodes,
+// a chain too deep for any recursive walk, and the checks that stop misuse.
+#include <pthread.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -6,335 +10,260 @@
 
 #include "Velk/base/velk.h"
 #include "Velk/base/velkintern.h"
+#include "test_util.h"
 
 using namespace TAVARO;
+using namespace velk_test;
 
 namespace {
 
-// The compact form of a subtree: a readable picture of names and order.
-std::string Compact(const VelkNode& node) {
-    std::string out;
-    out << node;
-    return out;
-}
-
-VelkElement* Add(VelkNode* parent, const char* name) {
-    return static_cast<VelkElement*>(parent->LinkEndChild(new VelkElement(name)));
-}
-
-VelkComment* NewComment(const char* text) {
-    VelkComment* comment = new VelkComment();
-    comment->SetValue(text);
-    return comment;
-}
-
 // Checks the invariants of a child chain in both directions.
 void ExpectConsistentChildren(const VelkNode& parent) {
-    std::vector<const VelkNode*> forward;
+    std::vector<const VelkNode*> forward, backward;
     for (const VelkNode* c = parent.FirstChild(); c; c = c->NextSibling()) {
         EXPECT_EQ(c->Parent(), &parent);
         forward.push_back(c);
     }
-    std::vector<const VelkNode*> backward;
-    for (const VelkNode* c = parent.LastChild(); c; c = c->PreviousSibling()) {
+    for (const VelkNode* c = parent.LastChild(); c; c = c->PreviousSibling())
         backward.insert(backward.begin(), c);
-    }
     EXPECT_EQ(forward, backward);
-    EXPECT_EQ(parent.FirstChild() == nullptr, parent.LastChild() == nullptr);
 }
 
-// A comment that counts its own deletions.
+using Edit = VelkNode* (VelkNode::*)(VelkNode*, const VelkNode&);
+const Edit kBefore = &VelkNode::InsertBeforeChild, kAfter = &VelkNode::InsertAfterChild,
+           kReplace = &VelkNode::ReplaceChild, kRemove = nullptr;
+
+TEST(NodeTree, EditsAtFirstMiddleAndLastKeepTheChainConsistent) {
+    // r holds a, b, c; the edit is made at child `at`, with x as its source.
+    const struct {
+        Edit edit;
+        int at;
+        const char* expected;
+    } cases[] = {
+        {kBefore, 0, "<r><x /><a /><b /><c /></r>"}, {kBefore, 1, "<r><a /><x /><b /><c /></r>"},
+        {kBefore, 2, "<r><a /><b /><x /><c /></r>"}, {kAfter, 0, "<r><a /><x /><b /><c /></r>"},
+        {kAfter, 1, "<r><a /><b /><x /><c /></r>"},  {kAfter, 2, "<r><a /><b /><c /><x /></r>"},
+        {kReplace, 0, "<r><x /><b /><c /></r>"},     {kReplace, 1, "<r><a /><x /><c /></r>"},
+        {kReplace, 2, "<r><a /><b /><x /></r>"},     {kRemove, 0, "<r><b /><c /></r>"},
+        {kRemove, 1, "<r><a /><c /></r>"},           {kRemove, 2, "<r><a /><b /></r>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        VelkElement root("r");
+        VelkNode* children[] = {AddElement(&root, "a"), AddElement(&root, "b"),
+                                AddElement(&root, "c")};
+        const VelkElement x("x");
+        if (c.edit) {
+            VelkNode* made = (root.*c.edit)(children[c.at], x);
+            EXPECT_EQ(made, root.FirstChild("x"));
+        } else {
+            EXPECT_TRUE(root.RemoveChild(children[c.at]));
+        }
+        EXPECT_EQ(x.Parent(), nullptr);
+        EXPECT_EQ(Compact(root), c.expected);
+        ExpectConsistentChildren(root);
+    }
+}
+
+TEST(NodeTree, EditsNextToANodeThatIsNotAChildChangeNothing) {
+    VelkElement root("r");
+    VelkElement* a = AddElement(&root, "a");
+    VelkNode* grandchild = AddElement(a, "g");
+    const VelkElement x("x");
+    for (VelkNode* at : {static_cast<VelkNode*>(nullptr), grandchild}) {
+        EXPECT_EQ(root.InsertBeforeChild(at, x), nullptr);
+        EXPECT_EQ(root.InsertAfterChild(at, x), nullptr);
+        EXPECT_EQ(root.ReplaceChild(at, x), nullptr);
+    }
+    EXPECT_EQ(root.LinkEndChild(nullptr), nullptr);
+    // The source of a replacement may be the very child it replaces.
+    a->SetAttribute("k", "v");
+    EXPECT_NE(root.ReplaceChild(a, *a), nullptr);
+    EXPECT_EQ(Compact(root), "<r><a k=\"v\"><g /></a></r>");
+#ifdef NDEBUG
+    VelkElement stranger("s");
+    EXPECT_FALSE(root.RemoveChild(&stranger));
+    EXPECT_FALSE(root.RemoveChild(root.FirstChild()->FirstChild()));
+    EXPECT_FALSE(root.RemoveChild(nullptr));
+    EXPECT_EQ(Compact(root), "<r><a k=\"v\"><g /></a></r>");
+#endif
+}
+
+TEST(NodeTree, IterateChildrenWalksAllOrTheNamedInOrder) {
+    std::unique_ptr<VelkNode> root(
+        Element("r", {Element("a"), Element("b"), Text("c"), Element("b")}));
+    std::string all, named;
+    for (VelkNode* n = root->IterateChildren(nullptr); n; n = root->IterateChildren(n))
+        all += n->Value();
+    for (VelkNode* n = root->IterateChildren("b", nullptr); n; n = root->IterateChildren("b", n))
+        named += n->Value();
+    EXPECT_EQ(all, "abcb");
+    EXPECT_EQ(named, "bb");
+}
+
+TEST(NodeTree, SearchesMatchWholeNamesAndElementSearchesSkipOtherKinds) {
+    VelkNode *comment, *upper, *first, *middle, *last;
+    std::unique_ptr<VelkNode> root(
+        Element("r", {comment = Comment("item"), upper = Element("Item"), Element("items"),
+                      first = Element("item"), middle = Element("other"), last = Element("item")}));
+    EXPECT_EQ(root->FirstChild("item"), comment);
+    EXPECT_EQ(root->FirstChildElement("item"), first);
+    EXPECT_EQ(root->FirstChildElement(), upper);
+    EXPECT_EQ(root->LastChild("item"), last);
+    EXPECT_EQ(first->NextSibling("item"), last);
+    EXPECT_EQ(first->PreviousSibling("item"), comment);
+    EXPECT_EQ(last->PreviousSibling("item"), first);
+    EXPECT_EQ(first->NextSiblingElement(), middle);
+    EXPECT_EQ(first->NextSiblingElement("item"), last);
+    EXPECT_EQ(last->NextSiblingElement(), nullptr);
+    EXPECT_EQ(middle->NextSibling("other"), nullptr);
+    EXPECT_EQ(root->FirstChild("ite"), nullptr);
+}
+
+TEST(NodeTree, GetDocumentClimbsToTheNearestDocument) {
+    VelkNode *a, *b;
+    VelkDocument* inner;
+    std::unique_ptr<VelkNode> outer(Doc({a = Element("a", {inner = Doc({b = Element("b")})})}));
+    EXPECT_EQ(a->GetDocument(), outer.get());
+    EXPECT_EQ(b->GetDocument(), inner);
+    VelkElement detached("d");
+    EXPECT_EQ(AddElement(&detached, "e")->GetDocument(), nullptr);
+}
+
 int deletedNodes = 0;
 struct CountedComment : VelkComment {
     ~CountedComment() override { ++deletedNodes; }
 };
 
-// r holding a, b, c.
-struct ThreeChildren : ::testing::Test {
-    ThreeChildren() {
-        a = Add(&root, "a");
-        b = Add(&root, "b");
-        c = Add(&root, "c");
-    }
-    VelkElement root{"r"};
-    VelkElement* a;
-    VelkElement* b;
-    VelkElement* c;
-};
-
-TEST(NodeTree, NewNodesStartUnlinked) {
-    VelkElement element("e");
-    VelkComment comment;
-    VelkText text("t");
-    VelkDocument document;
-    const VelkNode* nodes[] = {&element, &comment, &text, &document};
-    for (const VelkNode* node : nodes) {
-        EXPECT_EQ(node->Parent(), nullptr);
-        EXPECT_EQ(node->FirstChild(), nullptr);
-        EXPECT_EQ(node->LastChild(), nullptr);
-        EXPECT_EQ(node->PreviousSibling(), nullptr);
-        EXPECT_EQ(node->NextSibling(), nullptr);
-        EXPECT_EQ(node->ClientData(), nullptr);
-        EXPECT_EQ(node->Location().row, -1);
-        EXPECT_EQ(node->Location().col, -1);
-    }
-    EXPECT_EQ(element.Type(), VelkNode::ELEMENT);
-    EXPECT_EQ(comment.Type(), VelkNode::COMMENT);
-    EXPECT_EQ(text.Type(), VelkNode::TEXT);
-    EXPECT_EQ(document.Type(), VelkNode::DOCUMENT);
-}
-
-TEST(NodeTree, LinkEndChildAppendsAndAdopts) {
-    VelkElement root("r");
-    VelkNode* a = root.LinkEndChild(new VelkElement("a"));
-    EXPECT_EQ(root.FirstChild(), a);
-    EXPECT_EQ(root.LastChild(), a);
-    VelkNode* b = root.LinkEndChild(new VelkElement("b"));
-    EXPECT_EQ(a->NextSibling(), b);
-    EXPECT_EQ(b->PreviousSibling(), a);
-    EXPECT_EQ(root.LastChild(), b);
-    EXPECT_EQ(root.LinkEndChild(nullptr), nullptr);
-    EXPECT_EQ(Compact(root), "<r><a /><b /></r>");
-    ExpectConsistentChildren(root);
-}
-
-TEST_F(ThreeChildren, InsertBeforeAndAfterLinkClones) {
-    VelkElement x("x");
-    VelkNode* first = root.InsertBeforeChild(a, x);
-    VelkNode* middle = root.InsertAfterChild(a, x);
-    VelkNode* last = root.InsertAfterChild(c, x);
-    ASSERT_NE(first, nullptr);
-    EXPECT_NE(first, &x);
-    EXPECT_EQ(root.FirstChild(), first);
-    EXPECT_EQ(a->NextSibling(), middle);
-    EXPECT_EQ(root.LastChild(), last);
-    VelkNode* appended = root.InsertEndChild(x);
-    EXPECT_EQ(root.LastChild(), appended);
-    EXPECT_EQ(Compact(root), "<r><x /><a /><x /><b /><c /><x /><x /></r>");
-    EXPECT_EQ(x.Parent(), nullptr);
-    ExpectConsistentChildren(root);
-}
-
-TEST_F(ThreeChildren, ReferenceThatIsNotAChildChangesNothing) {
-    VelkElement grandchild("g");
-    VelkNode* g = a->LinkEndChild(new VelkElement("g"));
-    EXPECT_EQ(root.InsertBeforeChild(nullptr, grandchild), nullptr);
-    EXPECT_EQ(root.InsertAfterChild(nullptr, grandchild), nullptr);
-    EXPECT_EQ(root.ReplaceChild(nullptr, grandchild), nullptr);
-    EXPECT_EQ(root.InsertBeforeChild(g, grandchild), nullptr);
-    EXPECT_EQ(root.InsertAfterChild(g, grandchild), nullptr);
-    EXPECT_EQ(root.ReplaceChild(g, grandchild), nullptr);
-    EXPECT_EQ(Compact(root), "<r><a><g /></a><b /><c /></r>");
-}
-
-TEST_F(ThreeChildren, ReplaceChildPutsACopyInPlace) {
-    b->SetAttribute("k", "v");
-    // The source may be the very child that is replaced.
-    VelkNode* copy = root.ReplaceChild(b, *b);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(Compact(root), "<r><a /><b k=\"v\" /><c /></r>");
-    EXPECT_EQ(copy->Parent(), &root);
-    VelkNode* first = root.ReplaceChild(a, VelkText("t"));
-    VelkNode* last = root.ReplaceChild(c, VelkElement("z"));
-    EXPECT_EQ(root.FirstChild(), first);
-    EXPECT_EQ(root.LastChild(), last);
-    EXPECT_EQ(Compact(root), "<r>t<b k=\"v\" /><z /></r>");
-    ExpectConsistentChildren(root);
-}
-
-TEST(NodeTree, ReplacingTheOnlyChildMakesTheCopyFirstAndLast) {
-    VelkElement root("r");
-    VelkElement* only = Add(&root, "a");
-    VelkNode* copy = root.ReplaceChild(only, VelkElement("b"));
-    EXPECT_EQ(root.FirstChild(), copy);
-    EXPECT_EQ(root.LastChild(), copy);
-    EXPECT_EQ(copy->PreviousSibling(), nullptr);
-    EXPECT_EQ(copy->NextSibling(), nullptr);
-}
-
-TEST_F(ThreeChildren, RemoveChildKeepsChainsConsistent) {
-    EXPECT_TRUE(root.RemoveChild(b));
-    EXPECT_EQ(Compact(root), "<r><a /><c /></r>");
-    ExpectConsistentChildren(root);
-    EXPECT_TRUE(root.RemoveChild(a));
-    EXPECT_EQ(Compact(root), "<r><c /></r>");
-    ExpectConsistentChildren(root);
-    EXPECT_TRUE(root.RemoveChild(c));
-    EXPECT_EQ(root.FirstChild(), nullptr);
-    EXPECT_EQ(root.LastChild(), nullptr);
-}
-
-TEST_F(ThreeChildren, IterateChildrenWalksInOrder) {
-    std::string names;
-    for (VelkNode* n = root.IterateChildren(nullptr); n; n = root.IterateChildren(n)) {
-        names += n->Value();
-    }
-    EXPECT_EQ(names, "abc");
-    EXPECT_EQ(root.IterateChildren(root.LastChild()), nullptr);
-    Add(&root, "b");
-    int count = 0;
-    for (VelkNode* n = root.IterateChildren("b", nullptr); n; n = root.IterateChildren("b", n)) {
-        EXPECT_STREQ(n->Value(), "b");
-        ++count;
-    }
-    EXPECT_EQ(count, 2);
-}
-
-TEST(NodeTree, SearchesCompareWholeValuesExactly) {
-    VelkElement root("r");
-    Add(&root, "Item");
-    Add(&root, "items");
-    VelkElement* first = Add(&root, "item");
-    VelkElement* middle = Add(&root, "other");
-    VelkElement* last = Add(&root, "item");
-    EXPECT_EQ(root.FirstChild("item"), first);
-    EXPECT_EQ(root.LastChild("item"), last);
-    EXPECT_EQ(first->NextSibling("item"), last);
-    EXPECT_EQ(last->PreviousSibling("item"), first);
-    EXPECT_EQ(middle->NextSibling("other"), nullptr);
-    EXPECT_EQ(middle->PreviousSibling("other"), nullptr);
-    EXPECT_EQ(root.FirstChild("ite"), nullptr);
-}
-
-TEST(NodeTree, ElementSearchesSkipOtherKindsOfTheSameName) {
-    VelkElement root("r");
-    root.LinkEndChild(NewComment("x"));
-    VelkElement* x = Add(&root, "x");
-    root.LinkEndChild(new VelkText("y"));
-    VelkElement* y = Add(&root, "y");
-    EXPECT_EQ(root.FirstChildElement("x"), x);
-    EXPECT_EQ(root.FirstChildElement(), x);
-    EXPECT_EQ(x->NextSiblingElement(), y);
-    EXPECT_EQ(x->NextSiblingElement("y"), y);
-    EXPECT_EQ(y->NextSiblingElement(), nullptr);
-    EXPECT_EQ(root.FirstChildElement("z"), nullptr);
-}
-
-TEST(NodeTree, CastsFollowTheKind) {
-    VelkText text("t");
-    VelkElement element("e");
-    VelkDocument document;
-    EXPECT_EQ(text.ToText(), &text);
-    EXPECT_EQ(text.ToElement(), nullptr);
-    EXPECT_EQ(text.ToDocument(), nullptr);
-    EXPECT_EQ(element.ToElement(), &element);
-    EXPECT_EQ(element.ToText(), nullptr);
-    EXPECT_EQ(document.ToDocument(), &document);
-}
-
-TEST(NodeTree, GetDocumentClimbsToTheNearestDocument) {
-    VelkDocument outer;
-    VelkElement* a = Add(&outer, "a");
-    VelkNode* inner = a->LinkEndChild(new VelkDocument());
-    VelkElement* b = Add(inner, "b");
-    EXPECT_EQ(outer.GetDocument(), &outer);
-    EXPECT_EQ(a->GetDocument(), &outer);
-    EXPECT_EQ(b->GetDocument(), inner);
-    VelkElement detached("d");
-    EXPECT_EQ(Add(&detached, "e")->GetDocument(), nullptr);
-}
-
-TEST(NodeTree, ClearDeletesChildrenAndKeepsTheNode) {
-    VelkElement root("r");
-    int dummy = 0;
-    root.SetClientData(&dummy);
-    Add(Add(&root, "a"), "b");
-    root.Clear();
-    EXPECT_EQ(root.FirstChild(), nullptr);
-    EXPECT_EQ(root.LastChild(), nullptr);
-    EXPECT_STREQ(root.Value(), "r");
-    EXPECT_EQ(root.ClientData(), &dummy);
-    Add(&root, "c");
-    EXPECT_EQ(Compact(root), "<r><c /></r>");
-}
-
-TEST(NodeTree, DeletingARootDeletesEveryNodeBelowIt) {
+TEST(NodeTree, ClearAndDeleteFreeEveryNodeBelow) {
     deletedNodes = 0;
     VelkElement* root = new VelkElement("r");
-    int made = 0;
     VelkNode* parent = root;
     for (int level = 0; level < 50; ++level) {
-        for (int i = 0; i < 3; ++i, ++made) parent->LinkEndChild(new CountedComment());
-        VelkElement* next = Add(parent, "e");
-        next->SetAttribute("k", "v");
         parent->LinkEndChild(new CountedComment());
-        ++made;
+        VelkElement* next = AddElement(parent, "e");
+        parent->LinkEndChild(new CountedComment());
         parent = next;
     }
+    parent->LinkEndChild(new CountedComment());
+    VelkElement* first = root->FirstChildElement();
+    first->Clear();
+    EXPECT_EQ(deletedNodes, 99);
+    AddElement(first, "c");
+    EXPECT_EQ(Compact(*first), "<e><c /></e>");
     delete root;
-    EXPECT_EQ(deletedNodes, made);
-
-    deletedNodes = 0;
-    VelkElement cleared("c");
-    Add(&cleared, "a")->LinkEndChild(new CountedComment());
-    cleared.LinkEndChild(new CountedComment());
-    cleared.Clear();
-    EXPECT_EQ(deletedNodes, 2);
+    EXPECT_EQ(deletedNodes, 101);
 }
 
-TEST(NodeTree, CopyToCloneCopiesValueAndClientDataOnly) {
-    VelkElement source("s");
-    int dummy = 0;
-    source.SetClientData(&dummy);
-    Add(&source, "child");
-    VelkComment target;
-    source.CopyToClone(&target);
-    EXPECT_STREQ(target.Value(), "s");
-    EXPECT_EQ(target.ClientData(), &dummy);
-    EXPECT_EQ(target.FirstChild(), nullptr);
-    EXPECT_EQ(target.Type(), VelkNode::COMMENT);
+TEST(NodeTree, CloneIsAnUnlinkedDeepCopy) {
+    VelkElement* element;
+    VelkNode* leafWithChild;
+    VelkElement holder("h");
+    holder.LinkEndChild(element = Element("root", "b", "2",
+                                          {Element("child", "k", "v", {Text("t")}), Comment("c"),
+                                           Element("x", {Element("y")})}));
+    element->SetAttribute("a", "1");
+    holder.LinkEndChild(leafWithChild = Comment(" note "));
+    leafWithChild->LinkEndChild(Element("in"));  // not part of the comment's copy
+    holder.LinkEndChild(Unknown("!DOCTYPE x"));
+    holder.LinkEndChild(Text("hello"));
+    holder.LinkEndChild(new VelkDeclaration("1.0", "UTF-8", ""));
+    const char* const expected[] = {
+        "<root b=\"2\" a=\"1\"><child k=\"v\">t</child><!--c--><x><y /></x></root>",
+        "<!-- note -->", "<!DOCTYPE x>", "hello", "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>"};
+    int data = 0;
+    const char* const* want = expected;
+    for (VelkNode* node = holder.FirstChild(); node; node = node->NextSibling(), ++want) {
+        node->SetClientData(&data);
+        std::unique_ptr<VelkNode> copy(node->Clone());
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy->Type(), node->Type());
+        EXPECT_EQ(Compact(*copy), *want);
+        EXPECT_EQ(copy->Parent(), nullptr);
+        EXPECT_EQ(copy->ClientData(), &data);
+    }
+    std::unique_ptr<VelkNode> copy(element->Clone());
+    EXPECT_NE(copy->FirstChild(), element->FirstChild());
+    EXPECT_EQ(copy->LastChild()->FirstChild()->Parent(), copy->LastChild());
+    EXPECT_EQ(std::unique_ptr<VelkNode>(leafWithChild->Clone())->FirstChild(), nullptr);
 }
 
-TEST(NodeTree, ClearEmptiesAMillionDeepChainWithoutRecursion) {
+TEST(NodeTree, OnlyAsciiWhiteSpaceTextIsBlank) {
+    const struct {
+        const char* text;
+        bool blank;
+    } cases[] = {
+        {"", true}, {" \t\n\r\v\f", true}, {" a ", false}, {"\xA0", false}, {" \x85 ", false}};
+    for (const auto& c : cases) EXPECT_EQ(VelkText(c.text).Blank(), c.blank) << c.text;
+}
+
+std::string Repeat(const std::string& piece, int times) {
+    std::string out;
+    out.reserve(piece.size() * static_cast<size_t>(times));
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// Builds a million-deep chain, then clones, writes, deletes and clears it.
+void* WalkAMillionDeepChain(void*) {
+    const int depth = 1000000;
     VelkElement root("e");
-    VelkNode* leaf = &root;
-    for (int i = 1; i < 1000000; ++i) leaf = leaf->LinkEndChild(new VelkText("t"));
+    VelkNode* node = &root;
+    for (int i = 1; i < depth; ++i) node = AddElement(node, "e");
+    node->LinkEndChild(Text("t"));
+    std::unique_ptr<VelkNode> copy(root.Clone());
+    const std::string compact = Repeat("<e>", depth) + "t" + Repeat("</e>", depth);
+    EXPECT_EQ(Compact(*copy), compact);
+    EXPECT_EQ(Streamed(*copy), compact);
+    // Printed from far below depth 0, no level is indented.
+    EXPECT_EQ(Printed(*copy, -depth),
+              Repeat("<e>\n", depth - 1) + "<e>t</e>" + Repeat("\n</e>", depth - 1));
+    copy.reset();
     root.Clear();
     EXPECT_EQ(root.FirstChild(), nullptr);
+    return nullptr;
+}
+
+// The walks run on a thread whose stack would not hold a frame per level.
+TEST(NodeTree, AMillionDeepChainIsWalkedWithoutRecursion) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attributes, WalkAMillionDeepChain, nullptr), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
 }
 
 #ifndef NDEBUG
-using NodeTreeDeathTest = ThreeChildren;
-
-TEST_F(NodeTreeDeathTest, RemovingANodeThatIsNotAChildStops) {
+// Each misuse stops with the unit, line, operation and the expression that failed.
+TEST(DebugChecksDeathTest, MisuseStops) {
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-    VelkElement stranger("s");
-    EXPECT_DEATH(root.RemoveChild(&stranger),
-                 "Velk/base/velk:[0-9]+: RemoveChild: Assertion '0' failed\\.");
-}
-
-TEST_F(NodeTreeDeathTest, IteratingFromAStrangerStops) {
-    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-    VelkNode* grandchild = Add(a, "g");
+    VelkElement root("r"), stranger("s"), orphan("o");
+    VelkNode* grandchild = AddElement(AddElement(&root, "a"), "g");
+    VelkAccess::Parent(orphan) = &root;  // claims root as parent but sits in no chain
+    VelkAttributeSet set;
+    VelkAttribute first("a", "1"), second("a", "2");
+    set.Add(&first);
+    const std::string velk = "Velk/base/velk:[0-9]+: ";
+    const std::string parser = "Velk/base/velkparser:[0-9]+: ";
+    const std::string range = "SetError: Assertion 'err > 0 && err < VELK_ERROR_STRING_COUNT'";
+    EXPECT_DEATH(root.RemoveChild(&stranger), velk + "RemoveChild: Assertion '0' failed\\.");
     EXPECT_DEATH(root.IterateChildren(grandchild),
-                 "Velk/base/velk:[0-9]+: IterateChildren: Assertion "
-                 "'previous->parent == this' failed\\.");
-    EXPECT_DEATH(root.IterateChildren("g", grandchild),
-                 "Velk/base/velk:[0-9]+: IterateChildren: Assertion "
-                 "'previous->parent == this' failed\\.");
-}
-
-TEST_F(NodeTreeDeathTest, InsertingNextToACorruptedChainStops) {
-    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-    // A node that claims root as parent but sits in no chain.
-    VelkElement orphan("o");
-    VelkAccess::Parent(orphan) = &root;
+                 velk + "IterateChildren: Assertion 'previous->parent == this' failed\\.");
     EXPECT_DEATH(root.InsertBeforeChild(&orphan, VelkElement("x")),
-                 "Velk/base/velk:[0-9]+: InsertBeforeChild: Assertion "
-                 "'firstChild == beforeThis' failed\\.");
+                 velk + "InsertBeforeChild: Assertion 'firstChild == beforeThis' failed\\.");
     EXPECT_DEATH(root.InsertAfterChild(&orphan, VelkElement("x")),
-                 "Velk/base/velk:[0-9]+: InsertAfterChild: Assertion "
-                 "'lastChild == afterThis' failed\\.");
+                 velk + "InsertAfterChild: Assertion 'lastChild == afterThis' failed\\.");
+    EXPECT_DEATH(set.Add(&second),
+                 velk + "Add: Assertion '!Find\\( addMe->Name\\(\\) \\)' failed\\.");
+    EXPECT_DEATH(set.Remove(&second), velk + "Remove: Assertion '0' failed\\.");
+    EXPECT_DEATH({ VelkAttributeSet().Add(&second); },
+                 velk + "~VelkAttributeSet: Assertion 'sentinel.next == &sentinel' failed\\.");
+    EXPECT_DEATH(VelkDocument().SetError(VELK_ERROR_STRING_COUNT, nullptr, nullptr),
+                 parser + range);
+    set.Remove(&first);
     VelkAccess::Parent(orphan) = nullptr;
-}
-#else
-TEST_F(ThreeChildren, RemovingANodeThatIsNotAChildReturnsFalse) {
-    VelkElement stranger("s");
-    VelkNode* grandchild = Add(a, "g");
-    EXPECT_FALSE(root.RemoveChild(&stranger));
-    EXPECT_FALSE(root.RemoveChild(grandchild));
-    EXPECT_FALSE(root.RemoveChild(nullptr));
-    EXPECT_EQ(Compact(root), "<r><a><g /></a><b /><c /></r>");
 }
 #endif
 
