@@ -104,24 +104,62 @@ bool VelkBase::StringEqual(const char* p, const char* tag, bool caseSensitive) {
 
 namespace {
 
+// The bytes that end a run of plain text whatever the marker: NUL and '&'
+// always, white space when condensing.
+enum TextStop : unsigned char { kTextEnd = 1, kTextSpace = 2 };
+
+constexpr unsigned char TextStopOf(unsigned c) {
+    return static_cast<unsigned char>((c == 0 || c == '&' ? kTextEnd : 0) |
+                                      (ClassOf(c) & kSpace ? kTextSpace : 0));
+}
+
+struct TextStopTable {
+    unsigned char stop[256];
+    constexpr TextStopTable() : stop() {
+        for (unsigned c = 0; c < 256; ++c) stop[c] = TextStopOf(c);
+    }
+};
+
+inline constexpr TextStopTable kTextStops{};
+
+// The most text a read up to a one-byte marker can give: the bytes before the
+// marker or the end of the input. Zero when the marker is longer or a letter
+// (matched in either case), which a plain byte search cannot find.
+size_t TextBound(const char* p, const char* endTag) {
+    if (!endTag[0] || endTag[1] || Is(endTag[0], kAlpha)) return 0;
+    const char* marker = std::strchr(p, endTag[0]);
+    return marker ? static_cast<size_t>(marker - p) : std::strlen(p);
+}
+
 // Reads decoded text up to endTag as ReadText does, but returns the position of
 // the marker itself (or the end of the input) and whether the marker was found.
 // Runs of ordinary bytes are appended in one piece; the loop stops only where a
-// byte may matter: the marker's first byte, '&', NUL and, when condensing, white
-// space.
+// byte may matter: the marker's first byte (in either case), '&', NUL and, when
+// condensing, white space other than a single space between two words, which
+// stays in the run as it is.
 const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const char* endTag,
                          bool caseSensitive, bool* found) {
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
-    const auto stops = [first, condense](char c) {
-        return c == 0 || c == '&' || ToLower(c) == first || (condense && Is(c, kSpace));
+    const char firstUpper = Is(first, kAlpha) ? static_cast<char>(first - 'a' + 'A') : first;
+    const bool markerIsSpace = Is(*endTag, kSpace);
+    const unsigned char stopMask = condense ? kTextEnd | kTextSpace : kTextEnd;
+    const auto stops = [first, firstUpper, stopMask](char c) {
+        return (kTextStops.stop[static_cast<unsigned char>(c)] & stopMask) || c == first ||
+               c == firstUpper;
+    };
+    // A single space inside a condensed run stands for itself: it is kept when
+    // a byte that is not white space, the end or the marker follows it.
+    const bool spaceMayJoin = condense && !markerIsSpace;
+    const auto joins = [&stops, spaceMayJoin](const char* at) {
+        return spaceMayJoin && at[0] == ' ' && !stops(at[1]);
     };
     if (condense) {
         p = VelkBase::SkipWhiteSpace(p);
         if (!p) return nullptr;
     }
-    const bool markerIsSpace = Is(*endTag, kSpace);
+    text->reserve(TextBound(p, endTag));
     bool pendingSpace = false;  // a condensed run of white space not yet written
     const auto putPendingSpace = [&pendingSpace, text] {
         if (pendingSpace) *text += ' ';
@@ -129,7 +167,11 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
     };
     for (;;) {
         const char* run = p;
-        while (!stops(*p)) ++p;
+        for (;;) {
+            while (!stops(*p)) ++p;
+            if (!joins(p)) break;
+            p += 2;
+        }
         if (p != run) {
             putPendingSpace();
             text->append(run, static_cast<size_t>(p - run));
