@@ -3,6 +3,7 @@
 // attribute and leaf parsers, and the stream readers behind operator>>.
 #include "velkintern.h"
 
+#include <cstdint>
 #include <cstring>
 #include <istream>
 #include <new>
@@ -210,6 +211,38 @@ const char* VelkBase::ReadText(const char* p, std::string* text, bool trimWhiteS
 // ---------------------------------------------------------------------------
 // Location tracking
 
+namespace {
+
+// Whether any of the eight bytes in word is below 14, the range that holds
+// every line stop (NUL, tab, line feed, carriage return).
+bool HasByteBelow14(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    return ((word - 14 * kOnes) & ~word & kHighBits) != 0;
+}
+
+std::uint64_t LoadWord(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// The first line stop in [p, end), or end: eight bytes at a time while none of
+// them can be one.
+const char* SkipColumns(const char* p, const char* end) {
+    while (p < end) {
+        if (end - p >= 8 && !HasByteBelow14(LoadWord(p))) {
+            p += 8;
+            continue;
+        }
+        if (Is(*p, kLineStop)) break;
+        ++p;
+    }
+    return p;
+}
+
+}  // namespace
+
 VelkParsingData::VelkParsingData(const char* start, int tabSize, int row, int col)
     : stamp(start), tabSize(tabSize), document(nullptr) {
     VELK_ASSERT(start);
@@ -228,7 +261,7 @@ void VelkParsingData::Stamp(const char* now) {
 
     while (p < now) {
         const char* run = p;
-        while (p < now && !Is(*p, kLineStop)) ++p;
+        p = SkipColumns(p, now);
         col += static_cast<int>(p - run);
         if (p >= now) break;
         switch (*p) {
