@@ -160,7 +160,7 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
         p = VelkBase::SkipWhiteSpace(p);
         if (!p) return nullptr;
     }
-    text->reserve(TextBound(p, endTag));
+    bool reserved = false;      // a text longer than its first run is reserved once
     bool pendingSpace = false;  // a condensed run of white space not yet written
     const auto putPendingSpace = [&pendingSpace, text] {
         if (pendingSpace) *text += ' ';
@@ -181,6 +181,10 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
         if (ToLower(*p) == first && VelkBase::StringEqual(p, endTag, caseSensitive)) {
             *found = true;
             return p;
+        }
+        if (!reserved) {
+            text->reserve(text->size() + 1 + TextBound(p, endTag));
+            reserved = true;
         }
         if (condense && Is(*p, kSpace)) {
             pendingSpace = true;
@@ -416,9 +420,8 @@ public:
 
     VelkAttribute* Find(const std::string& name) {
         if (!indexed_ && ++lookups_ > kAttributeIndexThreshold) BuildIndex();
-        if (!indexed_) return set_->Find(name.c_str());
-        if (index_.find(name) == index_.end()) return nullptr;
-        return set_->Find(name.c_str());  // a repeat ends the parse: found at most once
+        if (indexed_ && index_.find(name) == index_.end()) return nullptr;
+        return Walk(name);  // a repeat ends the parse: found at most once when indexed
     }
 
     void Add(VelkAttribute* attribute) {
@@ -427,6 +430,12 @@ public:
     }
 
 private:
+    VelkAttribute* Walk(const std::string& name) const {
+        for (VelkAttribute* a = set_->First(); a; a = a->Next())
+            if (VelkAccess::Name(*a) == name) return a;
+        return nullptr;
+    }
+
     void BuildIndex() {
         indexed_ = true;
         for (VelkAttribute* a = set_->First(); a; a = a->Next())
