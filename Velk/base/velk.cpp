@@ -335,10 +335,7 @@ void VelkAttributeSet::Add(VelkAttribute* addMe) {
     // clang-format off
     VELK_ASSERT(!Find( addMe->Name() ));
     // clang-format on
-    addMe->next = &sentinel;
-    addMe->prev = sentinel.prev;
-    sentinel.prev->next = addMe;
-    sentinel.prev = addMe;
+    VelkAccess::Append(*this, addMe);
 }
 
 void VelkAttributeSet::Remove(VelkAttribute* removeMe) {

@@ -87,6 +87,14 @@ struct VelkAccess {
     static const VelkAttributeSet& Attributes(const VelkElement& element) {
         return element.attributeSet;
     }
+    // Appends an attribute whose name the caller knows to be new in the set.
+    static void Append(VelkAttributeSet& set, VelkAttribute* attribute) {
+        VelkAttribute& end = set.sentinel;
+        attribute->next = &end;
+        attribute->prev = end.prev;
+        end.prev->next = attribute;
+        end.prev = attribute;
+    }
     static std::string& Version(VelkDeclaration& d) { return d.version; }
     static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
     static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }

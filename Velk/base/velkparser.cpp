@@ -424,8 +424,10 @@ public:
         return Walk(name);  // a repeat ends the parse: found at most once when indexed
     }
 
+    // The name was just looked up, so the set's own check (a walk of the whole
+    // list in debug builds) is not repeated.
     void Add(VelkAttribute* attribute) {
-        set_->Add(attribute);
+        VelkAccess::Append(*set_, attribute);
         if (indexed_) index_.insert(VelkAccess::Name(*attribute));
     }
 
