@@ -1,5 +1,5 @@
-// Helpers shared by the fuzz targets: stop on a broken property, and set the
-// condensing switch for one input.
+// Helpers shared by the fuzz targets: stop on a broken property, and check a
+// document's error state.
 #ifndef VELK_FUZZ_FUZZ_UTIL_H
 #define VELK_FUZZ_FUZZ_UTIL_H
 
@@ -23,16 +23,7 @@ inline void Require(bool ok, const char* what) {
     if (!ok) Require(std::string("property does not hold"), what);
 }
 
-class Condensing {
-public:
-    explicit Condensing(bool on) : saved_(TAVARO::VelkBase::condenseWhiteSpace) {
-        TAVARO::VelkBase::condenseWhiteSpace = on;
-    }
-    ~Condensing() { TAVARO::VelkBase::condenseWhiteSpace = saved_; }
-
-private:
-    bool saved_;
-};
+using velkcheck::Condensing;
 
 // The error state of a document is one of the table's, with its own message.
 inline void CheckErrorState(const TAVARO::VelkDocument& doc) {

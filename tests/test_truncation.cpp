@@ -4,6 +4,7 @@
 // element is complete), and nothing lost of what came before the cut.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -33,120 +34,75 @@ const Sample kSamples[] = {
 };
 
 // Element names and attribute names ("@name") in document order.
-std::vector<std::string> Names(const VelkNode& root) {
-    std::vector<std::string> names;
-    std::vector<const VelkNode*> pending{&root};
-    while (!pending.empty()) {
-        const VelkNode* node = pending.back();
-        pending.pop_back();
-        if (const VelkElement* e = node->ToElement()) {
-            names.push_back(e->SValue());
-            for (const VelkAttribute* a = e->FirstAttribute(); a; a = a->Next())
-                names.push_back(std::string("@") + a->Name());
-        }
-        std::vector<const VelkNode*> children;
-        for (const VelkNode* c = node->FirstChild(); c; c = c->NextSibling()) children.push_back(c);
-        pending.insert(pending.end(), children.rbegin(), children.rend());
+std::vector<std::string> Names(const VelkNode& node, std::vector<std::string> names = {}) {
+    if (const VelkElement* e = const_cast<VelkNode&>(node).ToElement()) {
+        names.push_back(e->SValue());
+        for (const VelkAttribute* a = e->FirstAttribute(); a; a = a->Next())
+            names.push_back(std::string("@") + a->Name());
     }
+    for (const VelkNode* c = node.FirstChild(); c; c = c->NextSibling()) names = Names(*c, names);
     return names;
 }
 
 // The names read from a prefix are those of the whole document, in order, the
 // last one possibly cut short.
 void ExpectNamesArePrefix(const std::vector<std::string>& part,
-                          const std::vector<std::string>& whole, size_t cut) {
-    ASSERT_LE(part.size(), whole.size()) << "cut at " << cut;
+                          const std::vector<std::string>& whole) {
+    ASSERT_LE(part.size(), whole.size());
     for (size_t i = 0; i < part.size(); ++i) {
-        if (i + 1 < part.size()) {
-            EXPECT_EQ(part[i], whole[i]) << "cut at " << cut;
-        } else {
-            EXPECT_EQ(whole[i].compare(0, part[i].size(), part[i]), 0)
-                << "cut at " << cut << ": '" << part[i] << "' against '" << whole[i] << "'";
-        }
+        const size_t length = i + 1 < part.size() ? whole[i].size() : part[i].size();
+        EXPECT_EQ(whole[i].compare(0, length, part[i]), 0) << part[i] << " against " << whole[i];
     }
 }
 
-class Truncation : public ::testing::TestWithParam<Sample> {};
-
-TEST_P(Truncation, EveryPrefixAsText) {
-    const Sample& s = GetParam();
-    VelkDocument full;
-    full.Parse(s.text.c_str(), nullptr);
-    ASSERT_FALSE(full.Error()) << full.ErrorMessage();
-    const std::vector<std::string> whole = Names(full);
-    const size_t rootStart = s.text.find(std::string("<") + s.name);
-    const size_t rootEnd = s.text.find('>', s.text.rfind("</")) + 1;
-    for (size_t cut = 0; cut <= s.text.size(); ++cut) {
-        const std::string prefix = s.text.substr(0, cut);
-        VelkDocument doc;
-        doc.Parse(prefix.c_str(), nullptr);
-        EXPECT_EQ(velkcheck::CheckLinks(doc), "") << "cut at " << cut;
-        if (cut == 0) {
-            EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_DOCUMENT_EMPTY);
-            continue;
-        }
-        const bool insideRoot = cut >= rootStart + 2 && cut < rootEnd;
-        EXPECT_EQ(doc.Error(), insideRoot) << "cut at " << cut << ": " << doc.ErrorMessage();
-        ExpectNamesArePrefix(Names(doc), whole, cut);
-        if (cut >= rootEnd) {
-            EXPECT_EQ(velkcheck::TreeDiff(full, doc, velkcheck::Form::kSame, true, true), "");
-        }
-    }
-}
-
-TEST_P(Truncation, EveryPrefixAsFile) {
-    const Sample& s = GetParam();
-    const std::string path = std::string(VELK_TEST_TMPDIR) + "/truncated.xml";
-    for (size_t cut = 0; cut <= s.text.size(); ++cut) {
-        const std::string prefix = s.text.substr(0, cut);
-        FILE* out = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(prefix.data(), 1, prefix.size(), out);
-        std::fclose(out);
-        VelkDocument loaded;
-        const bool ok = loaded.LoadFile(path.c_str());
-        VelkDocument parsed;
-        parsed.Parse(prefix.c_str(), nullptr);
-        if (cut == 0) {
-            EXPECT_FALSE(ok);
-            EXPECT_FALSE(loaded.Error());
-            continue;
-        }
-        EXPECT_EQ(ok, !parsed.Error()) << "cut at " << cut;
-        EXPECT_EQ(loaded.ErrorCode(), parsed.ErrorCode()) << "cut at " << cut;
-        EXPECT_EQ(velkcheck::TreeDiff(parsed, loaded), "") << "cut at " << cut;
-    }
-}
-
-TEST_P(Truncation, EveryPrefixAsStream) {
-    const Sample& s = GetParam();
-    VelkDocument full;
-    full.Parse(s.text.c_str(), nullptr);
-    const size_t rootEnd = s.text.find('>', s.text.rfind("</")) + 1;
-    for (size_t cut = 0; cut <= s.text.size(); ++cut) {
-        std::istringstream in(s.text.substr(0, cut));
-        VelkDocument doc;
-        in >> doc;
-        EXPECT_EQ(velkcheck::CheckLinks(doc), "") << "cut at " << cut;
-        EXPECT_EQ(doc.Error(), cut < rootEnd) << "cut at " << cut << ": " << doc.ErrorMessage();
-        if (cut >= rootEnd) {
-            EXPECT_EQ(velkcheck::TreeDiff(full, doc, velkcheck::Form::kSame, true, true), "")
-                << cut;
-        }
-
-        // A single element read from the same prefix of the root's text.
+TEST(Truncation, EveryPrefixAsTextFileAndStream) {
+    const std::string path = velkcheck::TempPath("truncated.xml");
+    for (const Sample& s : kSamples) {
+        SCOPED_TRACE(s.name);
+        VelkDocument full;
+        full.Parse(s.text.c_str(), nullptr);
+        ASSERT_FALSE(full.Error()) << s.name;
+        const std::vector<std::string> whole = Names(full);
         const size_t rootStart = s.text.find(std::string("<") + s.name);
-        std::istringstream elementIn(
-            s.text.substr(rootStart, cut > rootStart ? cut - rootStart : 0));
-        VelkElement element("");
-        elementIn >> element;
-        EXPECT_EQ(velkcheck::CheckLinks(element), "") << "cut at " << cut;
-    }
-}
+        const size_t rootEnd = s.text.find('>', s.text.rfind("</")) + 1;
+        for (size_t cut = 0; cut <= s.text.size(); ++cut) {
+            SCOPED_TRACE("cut at " + std::to_string(cut));
+            const std::string prefix = s.text.substr(0, cut);
+            VelkDocument doc;
+            doc.Parse(prefix.c_str(), nullptr);
+            EXPECT_EQ(velkcheck::CheckLinks(doc), "");
+            const bool insideRoot = cut >= rootStart + 2 && cut < rootEnd;
+            EXPECT_EQ(doc.Error(), cut == 0 || insideRoot) << doc.ErrorMessage();
+            if (cut >= rootEnd) {
+                EXPECT_EQ(velkcheck::TreeDiff(full, doc, velkcheck::Form::kSame, true, true), "");
+            }
+            ExpectNamesArePrefix(Names(doc), whole);
 
-INSTANTIATE_TEST_SUITE_P(Samples, Truncation, ::testing::ValuesIn(kSamples),
-                         [](const ::testing::TestParamInfo<Sample>& info) {
-                             return std::string(info.param.name);
-                         });
+            // The file loads as the text parses, except that an empty file is no error.
+            ASSERT_TRUE(velkcheck::WriteFile(path, prefix));
+            VelkDocument loaded;
+            EXPECT_EQ(loaded.LoadFile(path.c_str()), cut > 0 && !doc.Error());
+            EXPECT_EQ(loaded.ErrorCode(), cut == 0 ? 0 : doc.ErrorCode());
+            EXPECT_EQ(velkcheck::TreeDiff(doc, loaded), "");
+
+            // A stream fails until the root element is complete.
+            std::istringstream in(prefix);
+            VelkDocument streamed;
+            in >> streamed;
+            EXPECT_EQ(velkcheck::CheckLinks(streamed), "");
+            EXPECT_EQ(streamed.Error(), cut < rootEnd) << streamed.ErrorMessage();
+            if (cut >= rootEnd) {
+                EXPECT_EQ(velkcheck::TreeDiff(full, streamed, velkcheck::Form::kSame, true, true),
+                          "");
+            }
+            // A single element read from the same prefix of the root's text.
+            std::istringstream elementIn(prefix.substr(std::min(rootStart, cut)));
+            VelkElement element("");
+            elementIn >> element;
+            EXPECT_EQ(velkcheck::CheckLinks(element), "");
+        }
+    }
+    std::remove(path.c_str());
+}
 
 }  // namespace
