@@ -10,7 +10,7 @@ int UseHeader() {
     TAVARO::VelkDocument doc;
     TAVARO::VelkHandle handle(&doc);
     return handle.FirstChildElement("x").Node() == nullptr ? TAVARO::VELK_NO_ERROR
-                                                            : TAVARO::VELK_ERROR;
+                                                           : TAVARO::VELK_ERROR;
 }
 }  // namespace
 

@@ -9,7 +9,7 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 namespace {
 constexpr const char kVelkUnit[] = "Velk/base/velkparser";
@@ -412,42 +412,82 @@ namespace {
 // Above this many attributes the repeated-name check uses a hash index.
 constexpr size_t kAttributeIndexThreshold = 16;
 
-// Finds repeated attribute names: a walk of the set for short lists, an index of
-// the names for long ones, with the same answers either way.
+// Finds repeated attribute names: a walk of the set for short lists, an
+// open-addressing index of the attributes for long ones (no allocation per
+// entry), with the same answers either way.
 class AttributeNames {
 public:
     explicit AttributeNames(VelkAttributeSet* set) : set_(set) {}
 
     VelkAttribute* Find(const std::string& name) {
-        if (!indexed_ && ++lookups_ > kAttributeIndexThreshold) BuildIndex();
-        if (indexed_ && index_.find(name) == index_.end()) return nullptr;
-        return Walk(name);  // a repeat ends the parse: found at most once when indexed
+        if (slots_.empty()) {
+            if (++lookups_ <= kAttributeIndexThreshold) return Walk(name);
+            BuildIndex();
+        }
+        return Lookup(name, Hash(name));
     }
 
     // The name was just looked up, so the set's own check (a walk of the whole
     // list in debug builds) is not repeated.
     void Add(VelkAttribute* attribute) {
         VelkAccess::Append(*set_, attribute);
-        if (indexed_) index_.insert(VelkAccess::Name(*attribute));
+        if (!slots_.empty()) Insert(attribute);
     }
 
 private:
+    struct Slot {
+        size_t hash;
+        VelkAttribute* attribute;  // null for an empty slot
+    };
+
+    static size_t Hash(const std::string& name) { return std::hash<std::string_view>()(name); }
+
     VelkAttribute* Walk(const std::string& name) const {
         for (VelkAttribute* a = set_->First(); a; a = a->Next())
             if (VelkAccess::Name(*a) == name) return a;
         return nullptr;
     }
 
+    VelkAttribute* Lookup(const std::string& name, size_t hash) const {
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (!slot.attribute) return nullptr;
+            if (slot.hash == hash && VelkAccess::Name(*slot.attribute) == name)
+                return slot.attribute;
+        }
+    }
+
+    // Keeps the table at most half full, so every probe ends at an empty slot.
+    void Insert(VelkAttribute* attribute) {
+        if (2 * (count_ + 1) > slots_.size()) Grow();
+        Place({Hash(VelkAccess::Name(*attribute)), attribute});
+        ++count_;
+    }
+
+    void Place(const Slot& entry) {
+        const size_t mask = slots_.size() - 1;
+        size_t i = entry.hash & mask;
+        while (slots_[i].attribute) i = (i + 1) & mask;
+        slots_[i] = entry;
+    }
+
+    void Grow() {
+        std::vector<Slot> old(slots_.size() * 2, Slot{0, nullptr});
+        old.swap(slots_);
+        for (const Slot& entry : old)
+            if (entry.attribute) Place(entry);
+    }
+
     void BuildIndex() {
-        indexed_ = true;
-        for (VelkAttribute* a = set_->First(); a; a = a->Next())
-            index_.insert(VelkAccess::Name(*a));
+        slots_.assign(4 * kAttributeIndexThreshold, Slot{0, nullptr});
+        for (VelkAttribute* a = set_->First(); a; a = a->Next()) Insert(a);
     }
 
     VelkAttributeSet* set_;
     size_t lookups_ = 0;
-    bool indexed_ = false;
-    std::unordered_set<std::string_view> index_;
+    size_t count_ = 0;
+    std::vector<Slot> slots_;
 };
 
 enum class StartTag { kFailed, kEmpty, kOpen };
