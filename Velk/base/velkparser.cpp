@@ -7,6 +7,7 @@
 #include <cstring>
 #include <istream>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,23 +106,41 @@ bool VelkBase::StringEqual(const char* p, const char* tag, bool caseSensitive) {
 
 namespace {
 
-// The bytes that end a run of plain text whatever the marker: NUL and '&'
-// always, white space when condensing.
-enum TextStop : unsigned char { kTextEnd = 1, kTextSpace = 2 };
-
-constexpr unsigned char TextStopOf(unsigned c) {
-    return static_cast<unsigned char>((c == 0 || c == '&' ? kTextEnd : 0) |
-                                      (ClassOf(c) & kSpace ? kTextSpace : 0));
-}
-
-struct TextStopTable {
+// Which bytes end a run of plain text for one marker and mode: NUL and '&'
+// always, the marker's first byte in either letter case, and white space when
+// condensing.
+struct TextStops {
     unsigned char stop[256];
-    constexpr TextStopTable() : stop() {
-        for (unsigned c = 0; c < 256; ++c) stop[c] = TextStopOf(c);
+    constexpr TextStops(unsigned char marker, bool condense) : stop() {
+        const unsigned lower = marker >= 'A' && marker <= 'Z' ? marker - 'A' + 'a' : marker;
+        const unsigned upper = lower >= 'a' && lower <= 'z' ? lower - 'a' + 'A' : lower;
+        for (unsigned c = 0; c < 256; ++c) {
+            const bool space = condense && (ClassOf(c) & kSpace);
+            stop[c] = c == 0 || c == '&' || c == lower || c == upper || space;
+        }
     }
+    bool operator()(char c) const { return stop[static_cast<unsigned char>(c)] != 0; }
 };
 
-inline constexpr TextStopTable kTextStops{};
+// The tables of the markers the parsers use, made once; other markers get
+// theirs built per read.
+template <unsigned char Marker, bool Condense>
+inline constexpr TextStops kStops{Marker, Condense};
+
+const TextStops* KnownStops(char marker, bool condense) {
+    switch (marker) {
+        case '<':
+            return condense ? &kStops<'<', true> : &kStops<'<', false>;
+        case '\'':
+            return condense ? &kStops<'\'', true> : &kStops<'\'', false>;
+        case '\"':
+            return condense ? &kStops<'\"', true> : &kStops<'\"', false>;
+        case '-':
+            return condense ? &kStops<'-', true> : &kStops<'-', false>;
+        default:
+            return nullptr;
+    }
+}
 
 // The most text a read up to a one-byte marker can give: the bytes before the
 // marker or the end of the input. Zero when the marker is longer or a letter
@@ -143,13 +162,11 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
-    const char firstUpper = Is(first, kAlpha) ? static_cast<char>(first - 'a' + 'A') : first;
     const bool markerIsSpace = Is(*endTag, kSpace);
-    const unsigned char stopMask = condense ? kTextEnd | kTextSpace : kTextEnd;
-    const auto stops = [first, firstUpper, stopMask](char c) {
-        return (kTextStops.stop[static_cast<unsigned char>(c)] & stopMask) || c == first ||
-               c == firstUpper;
-    };
+    std::optional<TextStops> own;
+    const TextStops* known = KnownStops(*endTag, condense);
+    if (!known) known = &own.emplace(static_cast<unsigned char>(*endTag), condense);
+    const TextStops& stops = *known;
     // A single space inside a condensed run stands for itself: it is kept when
     // a byte that is not white space, the end or the marker follows it.
     const bool spaceMayJoin = condense && !markerIsSpace;
@@ -681,8 +698,18 @@ const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
         return nullptr;
     }
 
-    if (*p == '\'') return ReadText(p + 1, &value, false, "'", false);
-    if (*p == '\"') return ReadText(p + 1, &value, false, "\"", false);
+    if (*p == '\'' || *p == '\"') {
+        // Most values hold no reference: scan to the closing quote and take them whole.
+        const char quote = *p;
+        const char* start = p + 1;
+        const char* end = start;
+        while (*end != quote && *end != '&' && *end) ++end;
+        if (*end == quote) {
+            value.assign(start, static_cast<size_t>(end - start));
+            return end + 1;
+        }
+        return ReadText(start, &value, false, quote == '\'' ? "'" : "\"", false);
+    }
     // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
     const char* start = p;
     while (*p && !Is(*p, kSpace) && *p != '/' && *p != '>') ++p;
