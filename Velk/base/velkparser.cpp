@@ -108,18 +108,36 @@ namespace {
 
 // Which bytes end a run of plain text for one marker and mode: NUL and '&'
 // always, the marker's first byte in either letter case, and white space when
-// condensing.
+// condensing. A single space between two words (condensing, with a marker that
+// is not white space) stays in the run, so a space ends it only when white
+// space or another stop follows.
 struct TextStops {
-    unsigned char stop[256];
-    constexpr TextStops(unsigned char marker, bool condense) : stop() {
+    enum : unsigned char { kStop = 1, kSpaceJoins = 2, kStopOrSpace = 4 };
+    unsigned char kind[256];
+
+    constexpr TextStops(unsigned char marker, bool condense) : kind() {
         const unsigned lower = marker >= 'A' && marker <= 'Z' ? marker - 'A' + 'a' : marker;
         const unsigned upper = lower >= 'a' && lower <= 'z' ? lower - 'a' + 'A' : lower;
+        const bool markerIsSpace = ClassOf(marker) & kSpace;
         for (unsigned c = 0; c < 256; ++c) {
             const bool space = condense && (ClassOf(c) & kSpace);
-            stop[c] = c == 0 || c == '&' || c == lower || c == upper || space;
+            const bool joins = space && c == ' ' && !markerIsSpace;
+            const bool stop = c == 0 || c == '&' || c == lower || c == upper || (space && !joins);
+            kind[c] = static_cast<unsigned char>((stop ? kStop : 0) | (joins ? kSpaceJoins : 0) |
+                                                 (stop || joins ? kStopOrSpace : 0));
         }
     }
-    bool operator()(char c) const { return stop[static_cast<unsigned char>(c)] != 0; }
+
+    // The first byte at or after p where the run ends.
+    const char* RunEnd(const char* p) const {
+        for (;; ++p) {
+            const unsigned here = kind[static_cast<unsigned char>(p[0])];
+            if (here & kStop) return p;
+            // p[0] is not NUL, so p[1] is still inside the text.
+            const unsigned next = kind[static_cast<unsigned char>(p[1])];
+            if ((here << 1) & next & kStopOrSpace) return p;
+        }
+    }
 };
 
 // The tables of the markers the parsers use, made once; other markers get
@@ -167,12 +185,6 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
     const TextStops* known = KnownStops(*endTag, condense);
     if (!known) known = &own.emplace(static_cast<unsigned char>(*endTag), condense);
     const TextStops& stops = *known;
-    // A single space inside a condensed run stands for itself: it is kept when
-    // a byte that is not white space, the end or the marker follows it.
-    const bool spaceMayJoin = condense && !markerIsSpace;
-    const auto joins = [&stops, spaceMayJoin](const char* at) {
-        return spaceMayJoin && at[0] == ' ' && !stops(at[1]);
-    };
     if (condense) {
         p = VelkBase::SkipWhiteSpace(p);
         if (!p) return nullptr;
@@ -185,11 +197,7 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
     };
     for (;;) {
         const char* run = p;
-        for (;;) {
-            while (!stops(*p)) ++p;
-            if (!joins(p)) break;
-            p += 2;
-        }
+        p = stops.RunEnd(p);
         if (p != run) {
             putPendingSpace();
             text->append(run, static_cast<size_t>(p - run));
