@@ -198,18 +198,21 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
     for (;;) {
         const char* run = p;
         p = stops.RunEnd(p);
+        const bool atMarker =
+            *p && ToLower(*p) == first && VelkBase::StringEqual(p, endTag, caseSensitive);
+        if (!reserved && *p && !atMarker) {
+            // Reserved before the first run is written, so it is not copied again.
+            text->reserve(text->size() + static_cast<size_t>(p - run) + 1 + TextBound(p, endTag));
+            reserved = true;
+        }
         if (p != run) {
             putPendingSpace();
             text->append(run, static_cast<size_t>(p - run));
         }
         if (!*p) return p;
-        if (ToLower(*p) == first && VelkBase::StringEqual(p, endTag, caseSensitive)) {
+        if (atMarker) {
             *found = true;
             return p;
-        }
-        if (!reserved) {
-            text->reserve(text->size() + 1 + TextBound(p, endTag));
-            reserved = true;
         }
         if (condense && Is(*p, kSpace)) {
             pendingSpace = true;
