@@ -314,8 +314,10 @@ void VelkParsingData::Stamp(const char* now) {
         }
     }
 
-    cursor.row = row;
-    cursor.col = col;
+    // One store for both fields: callers read the cursor back whole at once.
+    const int both[2] = {row, col};
+    static_assert(sizeof cursor == sizeof both, "a cursor is its row and column");
+    std::memcpy(static_cast<void*>(&cursor), both, sizeof both);
     VELK_ASSERT(cursor.row >= -1);
     VELK_ASSERT(cursor.col >= -1);
     stamp = p;
