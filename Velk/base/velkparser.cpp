@@ -442,17 +442,22 @@ namespace {
 // Above this many attributes the repeated-name check uses a hash index.
 constexpr size_t kAttributeIndexThreshold = 16;
 
-// Finds repeated attribute names: a walk of the set for short lists, an
-// open-addressing index of the attributes for long ones (no allocation per
-// entry), with the same answers either way.
+// Finds repeated attribute names: a look through a short list of the
+// attributes held here for short sets, an open-addressing index of the
+// attributes for long ones (no allocation per entry), with the same answers
+// either way. The set's own links are not walked, so a lookup touches only the
+// attributes of this start tag.
 class AttributeNames {
 public:
-    explicit AttributeNames(VelkAttributeSet* set) : set_(set) {}
+    explicit AttributeNames(VelkAttributeSet* set) : set_(set) {
+        for (VelkAttribute* a = set->First(); a; a = a->Next()) Remember(a);
+    }
 
-    VelkAttribute* Find(const std::string& name) {
+    VelkAttribute* Find(const std::string& name) const {
         if (slots_.empty()) {
-            if (++lookups_ <= kAttributeIndexThreshold) return Walk(name);
-            BuildIndex();
+            for (size_t i = 0; i < listed_; ++i)
+                if (VelkAccess::Name(*list_[i]) == name) return list_[i];
+            return nullptr;
         }
         return Lookup(name, Hash(name));
     }
@@ -461,7 +466,7 @@ public:
     // list in debug builds) is not repeated.
     void Add(VelkAttribute* attribute) {
         VelkAccess::Append(*set_, attribute);
-        if (!slots_.empty()) Insert(attribute);
+        Remember(attribute);
     }
 
 private:
@@ -472,10 +477,15 @@ private:
 
     static size_t Hash(const std::string& name) { return std::hash<std::string_view>()(name); }
 
-    VelkAttribute* Walk(const std::string& name) const {
-        for (VelkAttribute* a = set_->First(); a; a = a->Next())
-            if (VelkAccess::Name(*a) == name) return a;
-        return nullptr;
+    void Remember(VelkAttribute* attribute) {
+        if (slots_.empty()) {
+            if (listed_ < kAttributeIndexThreshold) {
+                list_[listed_++] = attribute;
+                return;
+            }
+            BuildIndex();
+        }
+        Insert(attribute);
     }
 
     VelkAttribute* Lookup(const std::string& name, size_t hash) const {
@@ -511,11 +521,12 @@ private:
 
     void BuildIndex() {
         slots_.assign(4 * kAttributeIndexThreshold, Slot{0, nullptr});
-        for (VelkAttribute* a = set_->First(); a; a = a->Next()) Insert(a);
+        for (size_t i = 0; i < listed_; ++i) Insert(list_[i]);
     }
 
     VelkAttributeSet* set_;
-    size_t lookups_ = 0;
+    VelkAttribute* list_[kAttributeIndexThreshold];
+    size_t listed_ = 0;
     size_t count_ = 0;
     std::vector<Slot> slots_;
 };
