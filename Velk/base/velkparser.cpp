@@ -7,7 +7,6 @@
 #include <cstring>
 #include <istream>
 #include <new>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -174,17 +173,13 @@ size_t TextBound(const char* p, const char* endTag) {
 // Runs of ordinary bytes are appended in one piece; the loop stops only where a
 // byte may matter: the marker's first byte (in either case), '&', NUL and, when
 // condensing, white space other than a single space between two words, which
-// stays in the run as it is.
-const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const char* endTag,
-                         bool caseSensitive, bool* found) {
+// stays in the run as it is. stops is the table of endTag's first byte.
+const char* ReadTextWith(const TextStops& stops, const char* p, std::string* text, bool condense,
+                         const char* endTag, bool caseSensitive, bool* found) {
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
     const bool markerIsSpace = Is(*endTag, kSpace);
-    std::optional<TextStops> own;
-    const TextStops* known = KnownStops(*endTag, condense);
-    if (!known) known = &own.emplace(static_cast<unsigned char>(*endTag), condense);
-    const TextStops& stops = *known;
     if (condense) {
         p = VelkBase::SkipWhiteSpace(p);
         if (!p) return nullptr;
@@ -227,6 +222,16 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const 
         putPendingSpace();
         *text += c;
     }
+}
+
+// ReadTextWith the table of endTag's first byte: a ready one for the markers the
+// parsers use, one built here for any other.
+const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const char* endTag,
+                         bool caseSensitive, bool* found) {
+    if (const TextStops* known = KnownStops(*endTag, condense))
+        return ReadTextWith(*known, p, text, condense, endTag, caseSensitive, found);
+    const TextStops own(static_cast<unsigned char>(*endTag), condense);
+    return ReadTextWith(own, p, text, condense, endTag, caseSensitive, found);
 }
 
 }  // namespace
