@@ -250,12 +250,26 @@ const char* VelkBase::ReadText(const char* p, std::string* text, bool trimWhiteS
 
 namespace {
 
-// Whether any of the eight bytes in word is below 14, the range that holds
-// every line stop (NUL, tab, line feed, carriage return).
-bool HasByteBelow14(std::uint64_t word) {
+// Flags the bytes of word below 14, the range that holds every line stop (NUL,
+// tab, line feed, carriage return): every such byte is flagged, and the first
+// flagged byte in memory order is never after the first such byte.
+std::uint64_t BytesBelow14(std::uint64_t word) {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-    return ((word - 14 * kOnes) & ~word & kHighBits) != 0;
+    return (word - 14 * kOnes) & ~word & kHighBits;
+}
+
+// How many bytes in memory order come before the first flagged one.
+unsigned FirstFlagged(std::uint64_t flags) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return static_cast<unsigned>(__builtin_ctzll(flags)) / 8;
+#else
+    unsigned char bytes[8];
+    std::memcpy(bytes, &flags, sizeof bytes);
+    unsigned i = 0;
+    while (!bytes[i]) ++i;
+    return i;
+#endif
 }
 
 std::uint64_t LoadWord(const char* p) {
@@ -264,17 +278,20 @@ std::uint64_t LoadWord(const char* p) {
     return word;
 }
 
-// The first line stop in [p, end), or end: eight bytes at a time while none of
-// them can be one.
+// The first line stop in [p, end), or end: eight bytes at a time, going
+// straight to the first byte that may be one.
 const char* SkipColumns(const char* p, const char* end) {
-    while (p < end) {
-        if (end - p >= 8 && !HasByteBelow14(LoadWord(p))) {
+    while (end - p >= 8) {
+        const std::uint64_t flags = BytesBelow14(LoadWord(p));
+        if (!flags) {
             p += 8;
             continue;
         }
-        if (Is(*p, kLineStop)) break;
+        p += FirstFlagged(flags);
+        if (Is(*p, kLineStop)) return p;
         ++p;
     }
+    while (p < end && !Is(*p, kLineStop)) ++p;
     return p;
 }
 
