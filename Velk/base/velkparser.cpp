@@ -80,6 +80,9 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
         return p + 6;
     }
     for (int i = 0; i < 5; ++i) {
+        // A cheap first test: the names differ in their first letter but for
+        // "&amp;" and "&apos;" (p[1] is read only after a '&').
+        if (p[0] != '&' || p[1] != entity[i].str[1]) continue;
         if (std::strncmp(p, entity[i].str, entity[i].strLength) == 0) {
             // clang-format off
             VELK_ASSERT(strlen( entity[i].str ) == entity[i].strLength);
