@@ -37,6 +37,17 @@ TEST(Document, TheFirstErrorStaysUntilCleared) {
     }
 }
 
+#ifdef NDEBUG
+// Without the debug check, a code outside the message table is not recorded.
+TEST(Document, ACodeOutsideTheTableRecordsNothing) {
+    for (int code : {-1, 0, int{VELK_ERROR_STRING_COUNT}}) {
+        VelkDocument doc;
+        doc.SetError(code, nullptr, nullptr);
+        ExpectError(doc, 0, "", 0, 0);
+    }
+}
+#endif
+
 TEST(Document, AnErrorGetsAPositionOnlyWithBothPositionAndTracker) {
     const char text[] = "ab\ncd";
     VelkParsingData data(text, 4, 0, 0);
