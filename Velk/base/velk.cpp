@@ -706,7 +706,6 @@ private:
 
 using FileSink = BufferedSink<FILE*>;
 using StreamSink = BufferedSink<std::ostream*>;
-
 using StringSink = BufferedSink<std::string*>;
 
 template <class Sink>
@@ -946,9 +945,7 @@ void WriteDeclarationItem(Sink& sink, const char* keyword, size_t keywordLength,
 }
 
 template <class Sink>
-void WriteDeclaration(Sink& sink, const VelkDeclaration& declaration, bool escape) {
-    // Read only: the accessors to the fields take a modifiable declaration.
-    VelkDeclaration& d = const_cast<VelkDeclaration&>(declaration);
+void WriteDeclaration(Sink& sink, const VelkDeclaration& d, bool escape) {
     WriteLiteral(sink, "<?xml ");
     WriteDeclarationItem(sink, "version=", 8, VelkAccess::Version(d), escape);
     WriteDeclarationItem(sink, "encoding=", 9, VelkAccess::Encoding(d), escape);

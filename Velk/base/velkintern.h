@@ -95,9 +95,9 @@ struct VelkAccess {
         end.prev->next = attribute;
         end.prev = attribute;
     }
-    static std::string& Version(VelkDeclaration& d) { return d.version; }
-    static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
-    static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
+    static const std::string& Version(const VelkDeclaration& d) { return d.version; }
+    static const std::string& Encoding(const VelkDeclaration& d) { return d.encoding; }
+    static const std::string& Standalone(const VelkDeclaration& d) { return d.standalone; }
 };
 
 }  // namespace TAVARO
