@@ -116,7 +116,8 @@ const char* const kMessages[] = {"",
                                  "Error parsing Unknown.",
                                  "Error parsing Comment.",
                                  "Error parsing Declaration.",
-                                 "Error document empty."};
+                                 "Error document empty.",
+                                 "Error: text outside the document element."};
 
 struct ErrorCase {
     void (*read)(VelkDocument*, const std::string&);
@@ -132,6 +133,7 @@ void PrintTo(const ErrorCase& c, std::ostream* out) {
 
 const ErrorCase kCases[] = {
     {Text, "", 13, -1, -1},
+    {Text, "<a/>\n x", 14, 1, 1},
     // Element start tag.
     {Text, "<abc", 5, 0, 1},
     {Text, "<a ", 7, 0, 2},

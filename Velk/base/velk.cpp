@@ -541,11 +541,12 @@ bool VelkText::Blank() const {
 // Document and error state
 // ---------------------------------------------------------------------------
 
-VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4) {
+VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4), utf8(false) {
     ClearError();
 }
 
-VelkDocument::VelkDocument(const char* documentName) : VelkNode(DOCUMENT), tabSize(4) {
+VelkDocument::VelkDocument(const char* documentName)
+    : VelkNode(DOCUMENT), tabSize(4), utf8(false) {
     SetValue(documentName);
     ClearError();
 }
@@ -566,6 +567,7 @@ VelkNode* VelkDocument::Clone() const {
     CopyToClone(copy);
     copy->hasError = hasError;
     copy->errorMessage = errorMessage;
+    copy->utf8 = utf8;
     for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
         VelkNode* child = node->Clone();
         if (!child) {

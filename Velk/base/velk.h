@@ -11,7 +11,7 @@
 #include <iosfwd>
 #include <string>
 
-#define VELK_VERSION_MAJOR 1
+#define VELK_VERSION_MAJOR 2
 #define VELK_VERSION_MINOR 0
 #define VELK_VERSION_PATCH 0
 
@@ -57,6 +57,7 @@ enum {
     VELK_ERROR_PARSE_COMMENT,
     VELK_ERROR_PARSE_DECLARATION,
     VELK_ERROR_DOCUMENT_EMPTY,
+    VELK_ERROR_TEXT_OUTSIDE_ELEMENT,
     VELK_ERROR_STRING_COUNT
 };
 
@@ -90,6 +91,7 @@ public:
         VELK_ERROR_PARSE_COMMENT = TAVARO::VELK_ERROR_PARSE_COMMENT,
         VELK_ERROR_PARSE_DECLARATION = TAVARO::VELK_ERROR_PARSE_DECLARATION,
         VELK_ERROR_DOCUMENT_EMPTY = TAVARO::VELK_ERROR_DOCUMENT_EMPTY,
+        VELK_ERROR_TEXT_OUTSIDE_ELEMENT = TAVARO::VELK_ERROR_TEXT_OUTSIDE_ELEMENT,
         VELK_ERROR_STRING_COUNT = TAVARO::VELK_ERROR_STRING_COUNT
     };
 
@@ -411,24 +413,33 @@ public:
     void StreamIn(std::istream* in, std::string* tag) override;
 };
 
-// Character data between tags, entity references decoded.
+// Character data between tags, entity references decoded; or the content of
+// a CDATA section, kept exactly and written back as one.
 class VELK_API VelkText : public VelkNode {
 public:
     // A text node holding initValue as it stands (it is escaped on output).
-    explicit VelkText(const char* initValue) : VelkNode(TEXT) { SetValue(initValue); }
+    explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false) { SetValue(initValue); }
     ~VelkText() override {}
 
     // Whether the text is empty or white space only.
     bool Blank() const;
+    // Whether the text is written as a CDATA section instead of escaped.
+    bool CDATA() const { return cdata; }
+    void SetCDATA(bool on) { cdata = on; }
 
     VelkNode* Clone() const override;
     // Writes the text escaped, without indentation or line break.
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
     // Reads up to the next '<', decoding references and condensing white space
-    // while condenseWhiteSpace is set.
+    // while condenseWhiteSpace is set; or a whole "<![CDATA[...]]>" section.
     const char* Parse(const char* p, VelkParsingData* data) override;
     void StreamIn(std::istream* in, std::string* tag) override;
+
+private:
+    bool cdata;
+
+    friend struct VelkAccess;
 };
 
 // The XML declaration with its version, encoding and standalone strings.
@@ -510,6 +521,15 @@ public:
     int TabSize() const { return tabSize; }
     void SetTabSize(int size) { tabSize = size; }
 
+    // The character model: off (the default), a byte is a character, references
+    // decode to single bytes and output writes bytes outside printable ASCII as
+    // &#xHH;. On, the document is UTF-8 as XML readers see it: every character
+    // reference decodes to its UTF-8 bytes, bytes 0x80 to 0xFF are name
+    // characters and are written as they are. Nodes of the document parse and
+    // print in its model; set it before parsing.
+    bool Utf8() const { return utf8; }
+    void SetUtf8(bool on) { utf8 = on; }
+
     // A copy of the name, the top-level nodes and whether there is an error.
     VelkNode* Clone() const override;
     // Writes every top-level node, each followed by a line feed.
@@ -528,6 +548,7 @@ private:
     int errorCode;
     std::string errorMessage;
     int tabSize;
+    bool utf8;
     VelkCursor errorCursor;
 
     friend struct VelkAccess;

@@ -18,6 +18,7 @@ const char* const VelkBase::errorString[VELK_ERROR_STRING_COUNT] = {
     "Error parsing Comment.",
     "Error parsing Declaration.",
     "Error document empty.",
+    "Error: text outside the document element.",
 };
 
 }  // namespace TAVARO
