@@ -716,22 +716,23 @@ const char* SkipMarkup(Markup kind, const char* body) {
     return nullptr;
 }
 
-// A new, empty node for markup of a kind: a CDATA section is a text node.
-VelkNode* NewNode(Markup kind) {
+// A new, empty node for markup of a kind, in doc's memory: a CDATA section is
+// a text node.
+VelkNode* NewNode(Markup kind, VelkDocument* doc) {
     switch (kind) {
         case Markup::kDeclaration:
-            return new (std::nothrow) VelkDeclaration();
+            return Create<VelkDeclaration>(doc);
         case Markup::kElement:
-            return new (std::nothrow) VelkElement("");
+            return Create<VelkElement>(doc, "");
         case Markup::kComment:
-            return new (std::nothrow) VelkComment();
+            return Create<VelkComment>(doc);
         case Markup::kCData: {
-            VelkText* text = new (std::nothrow) VelkText("");
+            VelkText* text = Create<VelkText>(doc, "");
             if (text) text->SetCDATA(true);
             return text;
         }
         default:
-            return new (std::nothrow) VelkUnknown();
+            return Create<VelkUnknown>(doc);
     }
 }
 
@@ -784,7 +785,7 @@ VelkNode* VelkNode::Identify(const char* p) {
     p = SkipWhiteSpace(p);
     if (!p || *p != '<') return nullptr;
     VelkDocument* doc = GetDocument();
-    VelkNode* node = NewNode(ClassifyAt(p, doc && doc->Utf8()));
+    VelkNode* node = NewNode(ClassifyAt(p, doc && doc->Utf8()), doc);
     if (node) {
         node->parent = this;
     } else if (doc) {
@@ -823,7 +824,7 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
             SetError(VELK_ERROR_TEXT_OUTSIDE_ELEMENT, p, &data);
             return p;
         }
-        VelkNode* node = NewNode(kind);
+        VelkNode* node = NewNode(kind, this);
         if (!node) {
             SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
             break;
@@ -1001,7 +1002,7 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
 // goes on, or null (with the error recorded) when the element's parse ends.
 const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
                           const ParseContext& ctx) {
-    VelkAttribute* attribute = new (std::nothrow) VelkAttribute();
+    VelkAttribute* attribute = Create<VelkAttribute>(ctx.doc);
     if (!attribute) {
         Report(ctx.doc, VELK_ERROR_ALLOCATION, gap, ctx.data);
         return nullptr;
@@ -1115,7 +1116,7 @@ const char* NextPiece(const char* p, bool condense) {
 // Reads a run of text into a new child of parent; null when it cannot be made.
 const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext& ctx,
                           bool condense) {
-    VelkText* text = new (std::nothrow) VelkText("");
+    VelkText* text = Create<VelkText>(ctx.doc, "");
     if (!text) {
         Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
         return nullptr;
@@ -1154,7 +1155,7 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
                 p = after;
                 current = static_cast<VelkElement*>(current->Parent());
             } else {
-                VelkNode* node = NewNode(kind);
+                VelkNode* node = NewNode(kind, ctx.doc);
                 if (!node) {
                     Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
                     return nullptr;
