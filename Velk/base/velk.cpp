@@ -79,7 +79,7 @@ constexpr std::size_t kRedZone = 0;
 // Objects are placed on multiples of a pointer's alignment, which is all that
 // nodes and attributes need.
 constexpr std::size_t kGrain = alignof(void*);
-constexpr std::size_t kFirstSlabSize = 4096;
+constexpr std::size_t kFirstSlabSize = 1024;
 constexpr std::size_t kLargestSlabSize = 65536;
 constexpr std::intptr_t kReserve = std::numeric_limits<std::intptr_t>::max() / 2;
 
