@@ -275,7 +275,7 @@ std::string Printed(const VelkDocument& doc) {
 // The tally of the whole run and the files behind every difference, by cause.
 struct Tally {
     size_t tried = 0, accepted = 0, entities = 0, converted = 0, compared = 0, readSame = 0,
-           kept = 0, illFormed = 0;
+           kept = 0, illFormed = 0, linesSame = 0;
     std::map<std::string, std::vector<std::string>> causes;
 
     void Note(const std::string& stage, const std::string& path, const Difference& d) {
@@ -328,6 +328,7 @@ void Check(const std::string& path, Tally* tally) {
     Difference d = ReadDifference(doc, expected);
     if (!d.cause.empty()) return tally->Note("read", path, d);
     ++tally->readSame;
+    tally->linesSame += expected.size();
     d = PrintDifference(doc, expected, tally);
     if (!d.cause.empty()) return tally->Note("print", path, d);
     ++tally->kept;
@@ -346,7 +347,7 @@ void Report(const Tally& t) {
         << " use entities declared in a DOCTYPE (not compared) and " << t.converted
         << " declare an encoding other than UTF-8 (converted with iconv)\n"
         << "Read the same: " << t.readSame << " of " << t.compared << " ("
-        << Percent(t.readSame, t.compared) << ")\n"
+        << Percent(t.readSame, t.compared) << "; " << t.linesSame << " outline lines alike)\n"
         << "Round trips keeping content: " << t.kept << " of " << t.compared << " ("
         << Percent(t.kept, t.compared) << "); printed output ill-formed: " << t.illFormed << "\n";
     for (const auto& [cause, files] : t.causes) {
