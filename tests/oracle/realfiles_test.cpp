@@ -371,14 +371,25 @@ TEST(RealFiles, ReadAndPrintedAsLibxml2ReadsThem) {
 }
 
 // The outlines hold what the comparison needs, so that agreement on real files
-// means something: namespace declarations apart, prefixes kept, text per node.
+// means something: namespace declarations apart, prefixes kept, text and CDATA
+// per node, comments and processing instructions left out. The document also
+// survives the round trip.
 TEST(RealFiles, OutlinesOfAKnownDocument) {
     const std::string text =
         "<?xml version=\"1.0\"?>\n<!-- c --><r a='1 &amp; 2' xmlns:p=\"urn:p\" xmlns='urn:d'>\n"
-        "  caf\xC3\xA9 \n <p:e p:b=\"v\"/><?pi data?>y<!-- c -->z\n</r>";
-    const Outline expected = {
-        "<r", " xmlns:p=urn:p", " xmlns=urn:d", " a=1 & 2", "text caf\xC3\xA9", "<p:e", " p:b=v",
-        ">",  "text y",         "text z",       ">"};
+        "  caf&#233; \n <p:e p:b=\"v\"/><?pi data?>y<!-- c -->z<![CDATA[ a<b ]]>\n</r>";
+    const Outline expected = {"<r",
+                              " xmlns:p=urn:p",
+                              " xmlns=urn:d",
+                              " a=1 & 2",
+                              "text caf\xC3\xA9",
+                              "<p:e",
+                              " p:b=v",
+                              ">",
+                              "text y",
+                              "text z",
+                              "text a<b",
+                              ">"};
     XmlDoc theirs = ReadWithLibxml(text, nullptr);
     ASSERT_TRUE(theirs);
     EXPECT_EQ(OutlineOf(*theirs), expected);
@@ -386,6 +397,8 @@ TEST(RealFiles, OutlinesOfAKnownDocument) {
     doc.SetUtf8(true);
     doc.Parse(text.c_str(), nullptr);
     EXPECT_EQ(OutlineOf(doc), expected);
+    Tally tally;
+    EXPECT_EQ(PrintDifference(doc, expected, &tally).cause, "") << Printed(doc);
 }
 
 // Each kind of disagreement is told apart by the first line that differs.
