@@ -101,8 +101,9 @@ XmlDoc ReadWithLibxml(const std::string& text, const char* encoding) {
         xmlFreeDoc);
 }
 
-// Whether the tree holds a reference to an entity declared in a DOCTYPE, which
-// libxml2 keeps as a reference and this library does not expand.
+// Whether the tree holds a reference to an entity other than the five
+// predefined ones (declared in the DOCTYPE or in a DTD that is not loaded):
+// libxml2 keeps it as a reference node and this library does not expand it.
 bool UsesDeclaredEntities(const xmlNode* first) {
     for (const xmlNode* n = first; n; n = n->next) {
         if (n->type == XML_ENTITY_REF_NODE) return true;
