@@ -1093,12 +1093,16 @@ const char* MatchEndTag(const VelkElement& element, const char* p) {
 
 // With condensing off, white space between the children of an element that
 // holds no other text is layout, and is dropped as it is when condensing; in
-// mixed content it is text that a reader sees, and stays.
+// mixed content, or as the whole content of an element, it is text that a
+// reader sees, and stays.
 void DropLayoutText(VelkElement* element) {
+    bool markup = false;
     for (const VelkNode* child = element->FirstChild(); child; child = child->NextSibling()) {
         const VelkText* text = child->ToText();
         if (text && (text->CDATA() || !text->Blank())) return;
+        markup = markup || !text;
     }
+    if (!markup) return;
     for (VelkNode* child = element->FirstChild(); child;) {
         VelkNode* next = child->NextSibling();
         if (child->ToText()) element->RemoveChild(child);
