@@ -61,6 +61,7 @@ const ExtentCase kExtents[] = {
      "<!DOCTYPE r [<!ELEMENT r ANY>] ><r />", "ok"},
     {"cdata holding > and ]] and markup", "<r><![CDATA[a>b]]c<d/>]]></r>",
      "<r><![CDATA[a>b]]c<d/>]]></r>", "ok"},
+    {"end tag with white space before >", "<r><a>x</a\n ></r>", "<r><a>x</a></r>", "ok"},
     {"empty cdata", "<r><![CDATA[]]></r>", "<r><![CDATA[]]></r>", "ok"},
     {"stylesheet instruction is not a declaration", "<?xml-stylesheet href=\"s.xsl\"?><r/>",
      "<?xml-stylesheet href=\"s.xsl\"?><r />", "ok"},

@@ -1079,8 +1079,9 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
     }
 }
 
-// Whether the text at p is the end tag of element: "</", its name, '>', letter
-// case ignored. Compared in place, without building the tag text.
+// Whether the text at p is the end tag of element: "</", its name, white
+// space, '>', letter case ignored. Compared in place, without building the tag
+// text.
 const char* MatchEndTag(const VelkElement& element, const char* p) {
     if (p[0] != '<' || p[1] != '/') return nullptr;
     p += 2;
@@ -1088,6 +1089,7 @@ const char* MatchEndTag(const VelkElement& element, const char* p) {
         if (ToLower(*p) != ToLower(c)) return nullptr;
         ++p;
     }
+    while (Is(*p, kSpace)) ++p;
     return *p == '>' ? p + 1 : nullptr;
 }
 
