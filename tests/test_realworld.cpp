@@ -135,6 +135,9 @@ TEST(RealWorld, CDataIsATextNodeKeptExactly) {
     text->SetCDATA(true);
     r.LinkEndChild(text);
     EXPECT_EQ(Compact(r), "<r><![CDATA[x]]]]><![CDATA[>y]]></r>");
+    VelkNode* clone = r.Clone();
+    EXPECT_EQ(Compact(*clone), Compact(r));
+    delete clone;
     VelkDocument back;
     back.Parse(Compact(r).c_str(), nullptr);
     std::string joined;

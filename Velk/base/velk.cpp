@@ -680,7 +680,9 @@ VelkNode* VelkComment::Clone() const {
 }
 
 VelkNode* VelkText::Clone() const {
-    return CloneLeaf(*this, new (std::nothrow) VelkText(""));
+    VelkText* copy = new (std::nothrow) VelkText("");
+    if (copy) copy->cdata = cdata;
+    return CloneLeaf(*this, copy);
 }
 
 VelkNode* VelkUnknown::Clone() const {
