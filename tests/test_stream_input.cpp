@@ -99,6 +99,31 @@ TEST(StreamIn, ReadsExactlyOneNode) {
     }
 }
 
+// A read reports only its own error: one that the document held before, from
+// a parse or an earlier read, is cleared as Parse clears it.
+TEST(StreamIn, AReadReplacesAnEarlierError) {
+    // clang-format off
+    // streamed: the earlier error comes from a read, else from a parse
+    const struct { bool streamed; const char *earlier, *input, *status; } cases[] = {
+        {false, "<x></y>", "<a/>", "ok"},
+        {true, "<?xml version=\"1.0\"?>", "<?xml version='1.0'?>\n<r/>", "ok"},
+        {false, "<x></y>", "<?xml version='1.0'?>", "1@-1:-1"},
+        {false, "", "<a></b>", "9@0:3"}};
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.earlier) + " then " + c.input);
+        VelkDocument doc;
+        std::istringstream earlier(c.earlier), in(c.input);
+        if (c.streamed)
+            earlier >> doc;
+        else
+            doc.Parse(c.earlier, nullptr);
+        ASSERT_TRUE(doc.Error());
+        in >> doc;
+        EXPECT_EQ(Status(doc), c.status);
+    }
+}
+
 // A million nested elements from a stream: followed with a depth count, then
 // parsed without recursion.
 TEST(StreamIn, AMillionLevels) {
