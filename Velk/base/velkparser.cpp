@@ -84,6 +84,7 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
         // "&amp;" and "&apos;" (p[1] is read only after a '&').
         if (p[0] != '&' || p[1] != entity[i].str[1]) continue;
         if (std::strncmp(p, entity[i].str, entity[i].strLength) == 0) {
+            // The failure message quotes the expression as written here, spaces included.
             // clang-format off
             VELK_ASSERT(strlen( entity[i].str ) == entity[i].strLength);
             // clang-format on
