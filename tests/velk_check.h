@@ -4,7 +4,7 @@
 #ifndef VELK_TESTS_VELK_CHECK_H
 #define VELK_TESTS_VELK_CHECK_H
 
-#include "velk.h"
+#include <Velk/base/velk.h>
 
 #include <unistd.h>
 
