@@ -18,25 +18,17 @@ namespace {
 // "&#xH...;" passes through as it is.
 TEST(Escape, EntitiesHexReferencesAndPassThrough) {
     const std::string run(5000, 'a');
-    const struct {
-        std::string input, expected;
-    } cases[] = {
+    // One case per line.
+    // clang-format off
+    const struct { std::string input, expected; } cases[] = {
         {"&<>\"' ~", "&amp;&lt;&gt;&quot;&apos; ~"},
-        {std::string("\0\t\n\x1f\x7f\x80\xe9\xff", 8),
-         "&#x00;&#x09;&#x0A;&#x1F;&#x7F;&#x80;&#xE9;&#xFF;"},
+        {std::string("\0\t\n\x1f\x7f\x80\xe9\xff", 8), "&#x00;&#x09;&#x0A;&#x1F;&#x7F;&#x80;&#xE9;&#xFF;"},
         {run + "<" + run + "\n", run + "&lt;" + run + "&#x0A;"},
-        {"&#xA9;", "&#xA9;"},
-        {"&#xA;", "&#xA;"},
-        {"x&#xaBc0;&#x42;;<", "x&#xaBc0;&#x42;;&lt;"},
-        {"&&#x41;", "&amp;&#x41;"},
-        {"&#x41<b", "&amp;#x41&lt;b"},
-        {"&#x", "&amp;#x"},
-        {"&#xA", "&amp;#xA"},
-        {"&#x;", "&amp;#x;"},
-        {"&#xG1;", "&amp;#xG1;"},
-        {"&#X41;", "&amp;#X41;"},
-        {"&#65;&amp;", "&amp;#65;&amp;amp;"},
-    };
+        {"&#xA9;", "&#xA9;"}, {"&#xA;", "&#xA;"}, {"x&#xaBc0;&#x42;;<", "x&#xaBc0;&#x42;;&lt;"},
+        {"&&#x41;", "&amp;&#x41;"}, {"&#x41<b", "&amp;#x41&lt;b"}, {"&#x", "&amp;#x"},
+        {"&#xA", "&amp;#xA"}, {"&#x;", "&amp;#x;"}, {"&#xG1;", "&amp;#xG1;"},
+        {"&#X41;", "&amp;#X41;"}, {"&#65;&amp;", "&amp;#65;&amp;amp;"}};
+    // clang-format on
     for (const auto& c : cases) {
         std::string appended = "[";
         VelkBase::PutString(c.input, &appended);
@@ -118,13 +110,12 @@ TEST(Output, EachKindInThePrettyAndCompactForms) {
 // An attribute alone: name="value", or name='value' when the value holds a
 // double quote, escaped; Print takes no notice of the depth.
 TEST(Output, AnAttributeAlone) {
-    const struct {
-        const char *name, *value, *written;
-    } cases[] = {
-        {"n", "1", "n=\"1\""},
-        {"n", "say \"hi\"", "n='say &quot;hi&quot;'"},
-        {"a&b", "<'>\n", "a&amp;b=\"&lt;&apos;&gt;&#x0A;\""},
-    };
+    // One case per line.
+    // clang-format off
+    const struct { const char *name, *value, *written; } cases[] = {
+        {"n", "1", "n=\"1\""}, {"n", "say \"hi\"", "n='say &quot;hi&quot;'"},
+        {"a&b", "<'>\n", "a&amp;b=\"&lt;&apos;&gt;&#x0A;\""}};
+    // clang-format on
     for (const auto& c : cases) {
         const VelkAttribute attribute(c.name, c.value);
         EXPECT_EQ(PrettyText(attribute, 3), c.written);

@@ -51,11 +51,9 @@ TEST(StreamIn, ReadsExactlyOneNode) {
         {'D', "<?xml version='1.0'?>\n<!-- c -->\n<r a=\"1\"><b/>text</r><s/>", "<s/>", "ok",
          "<?xml 1.0||?>,<!-- c -->,r[a=1](b,'text')", "ok"},
         {'D', "", "", "8@-1:-1", "", "13@-1:-1"},
-        {'D', " hello ", "", "8@-1:-1", "", "8@-1:-1"},
         // No element came: the parse of what was read finds nothing wrong, and
         // the stream's error stays.
         {'D', "<?xml version=\"1.0\"?>", "", "1@-1:-1", "<?xml 1.0||?>", "1@-1:-1"},
-        {'D', "<?xml?>x<root/>", ">", "1@-1:-1", "<?xml ||?>", "1@-1:-1"},
         // The parse finds an error of its own: that one is reported.
         {'D', "<a b='1'", "", "1@-1:-1", "a", "4@0:3"},
         {'D', "<a>\n</b>", "", "ok", "a", "9@1:0"},
