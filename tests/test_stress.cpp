@@ -1,6 +1,6 @@
 // A document a million elements deep, through every operation that walks a
 // tree: each ends in the right tree or a clean error, never in a stack
-// overflow. Large documents and their figures are bench/'s.
+// overflow. Time and memory on large documents are measured in bench/.
 #include <Velk/base/velk.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
