@@ -1,7 +1,7 @@
 // Round trip: a document that parses without error is written in the pretty
 // form and in the compact form, read back, and compared with the original;
 // so is the compact form of its first element. Differences that are by
-// design are excluded in velk_check.h (TreeDiff, PrettyExclusion): the
+// design are excluded in tree_diff.h (TreeDiff, PrettyExclusion): the
 // compact form of a document stops after its first element; literal white
 // space condenses when read again and the pretty form adds line breaks and
 // indentation around text; a stored "&#xH;"/"&#xHH;" passes the escaper and

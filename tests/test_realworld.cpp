@@ -18,13 +18,6 @@ using velk_test::Compact;
 
 namespace {
 
-// "ok" or "code@row:col".
-std::string Outcome(const VelkDocument& doc) {
-    if (!doc.Error()) return "ok";
-    return std::to_string(doc.ErrorCode()) + "@" + std::to_string(doc.ErrorCursor().row) + ":" +
-           std::to_string(doc.ErrorCursor().col);
-}
-
 struct Read {
     std::string tree;     // the compact form
     std::string outcome;  // "ok" or "code@row:col"
@@ -34,7 +27,7 @@ Read FromText(const std::string& text, bool utf8) {
     VelkDocument doc;
     doc.SetUtf8(utf8);
     doc.Parse(text.c_str(), nullptr);
-    return {Compact(doc), Outcome(doc)};
+    return {Compact(doc), velk_test::Status(doc)};
 }
 
 struct ExtentCase {
@@ -98,22 +91,17 @@ TEST_P(Extents, TextStreamAndFileReadTheSame) {
     in >> streamed;
     if (c.outcome == "ok") {
         EXPECT_EQ(Compact(streamed), c.tree);
-        EXPECT_EQ(Outcome(streamed), "ok");
+        EXPECT_EQ(velk_test::Status(streamed), "ok");
         std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(rest, "<next/>");
     }
 
-    // One file per case: CTest runs the cases in parallel processes.
-    const std::string path =
-        std::string(VELK_TEST_TMPDIR) + "/realworld" + std::to_string(&c - kExtents) + ".xml";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(c.input.data(), 1, c.input.size(), file);
-    std::fclose(file);
+    const std::string path = velkcheck::TempPath("realworld.xml");
+    ASSERT_TRUE(velkcheck::WriteFile(path, c.input));
     VelkDocument loaded;
     loaded.LoadFile(path.c_str());
     EXPECT_EQ(Compact(loaded), c.tree);
-    EXPECT_EQ(Outcome(loaded), c.outcome);
+    EXPECT_EQ(velk_test::Status(loaded), c.outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealWorld, Extents, ::testing::ValuesIn(kExtents));
@@ -210,7 +198,7 @@ TEST(RealWorld, Utf8ModelNamesAttributesAndComments) {
     EXPECT_EQ(Compact(doc),
               "<\xE9\x80\xB1 \xE5\xB1\x9E=\"x y z&#x0A;\" t=\"&#x09;\"><!--&amp; \xC3\xA9--></"
               "\xE9\x80\xB1>");
-    EXPECT_EQ(velk_test::Printed(doc),
+    EXPECT_EQ(velkcheck::PrettyText(doc),
               "<\xE9\x80\xB1 \xE5\xB1\x9E=\"x y z&#x0A;\" t=\"&#x09;\">\n    <!--&amp; "
               "\xC3\xA9-->\n</\xE9\x80\xB1>\n");
 

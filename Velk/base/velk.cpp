@@ -489,6 +489,7 @@ VelkAttributeSet::~VelkAttributeSet() {
 }
 
 void VelkAttributeSet::Add(VelkAttribute* addMe) {
+    // The failure message quotes the expression as written here, spaces included.
     // clang-format off
     VELK_ASSERT(!Find( addMe->Name() ));
     // clang-format on

@@ -110,6 +110,7 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
         // "&amp;" and "&apos;" (p[1] is read only after a '&').
         if (p[0] != '&' || p[1] != entity[i].str[1]) continue;
         if (std::strncmp(p, entity[i].str, entity[i].strLength) == 0) {
+            // The failure message quotes the expression as written here, spaces included.
             // clang-format off
             VELK_ASSERT(strlen( entity[i].str ) == entity[i].strLength);
             // clang-format on
@@ -1590,13 +1591,19 @@ void VelkDocument::StreamIn(std::istream* in, std::string* tag) {
 }
 
 std::istream& operator>>(std::istream& in, VelkNode& base) {
+    // The markup is gathered a byte at a time: room for the first few kilobytes
+    // up front spares the string's early reallocations on small documents.
     std::string tag;
     tag.reserve(8000);
+
+    // An error from an earlier parse or read is cleared first, as Parse clears
+    // it, so that the only error the read can leave is one it raised itself.
+    VelkDocument* doc = base.ToDocument();
+    if (doc) doc->ClearError();
     base.StreamIn(&in, &tag);
 
     // A document keeps the stream's error when the parse of what was read finds
     // none: a stream that held no element must not read as a success.
-    VelkDocument* doc = base.ToDocument();
     const int streamError = doc && doc->Error() ? doc->ErrorCode() : VELK_NO_ERROR;
 
     base.Parse(tag.c_str(), nullptr);
