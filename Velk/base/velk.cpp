@@ -545,8 +545,7 @@ VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4), utf8(false) {
     ClearError();
 }
 
-VelkDocument::VelkDocument(const char* documentName)
-    : VelkNode(DOCUMENT), tabSize(4), utf8(false) {
+VelkDocument::VelkDocument(const char* documentName) : VelkNode(DOCUMENT), tabSize(4), utf8(false) {
     SetValue(documentName);
     ClearError();
 }
@@ -733,57 +732,79 @@ size_t HexReferenceLength(const char* p, const char* end) {
     return (q < end && *q == ';') ? static_cast<size_t>(q + 1 - p) : 0;
 }
 
-// The first byte at or after p that is not written as itself, or end.
-const char* CleanRunEnd(const char* p, const char* end) {
+// How text is escaped. The byte model writes every byte outside printable
+// ASCII as "&#xHH;" and passes a stored "&#x...;" through; the UTF-8 model
+// writes those bytes as they are, escapes only what XML needs (control bytes
+// but tab and line feed as references; in attribute values tab and line feed
+// too, which a reader would turn into spaces) and always writes '&' as "&amp;".
+enum class Escaping { kBytes, kUtf8Text, kUtf8Attribute };
+
+unsigned EscapeClass(Escaping how) {
+    switch (how) {
+        case Escaping::kBytes:
+            return kEscape;
+        case Escaping::kUtf8Text:
+            return kEscapeTextUtf8;
+        default:
+            return kEscapeAttrUtf8;
+    }
+}
+
+Escaping TextEscaping(bool utf8) {
+    return utf8 ? Escaping::kUtf8Text : Escaping::kBytes;
+}
+
+// The first byte at or after p of the escape class cls, or end.
+const char* CleanRunEnd(const char* p, const char* end, unsigned cls) {
     while (end - p >= 4) {
-        if (Is(p[0], kEscape)) return p;
-        if (Is(p[1], kEscape)) return p + 1;
-        if (Is(p[2], kEscape)) return p + 2;
-        if (Is(p[3], kEscape)) return p + 3;
+        if (Is(p[0], cls)) return p;
+        if (Is(p[1], cls)) return p + 1;
+        if (Is(p[2], cls)) return p + 2;
+        if (Is(p[3], cls)) return p + 3;
         p += 4;
     }
-    while (p < end && !Is(*p, kEscape)) ++p;
+    while (p < end && !Is(*p, cls)) ++p;
     return p;
 }
 
-// Writes [p, end) with the five markup characters as entities and every byte
-// outside printable ASCII as "&#xHH;". Runs of bytes needing no escape go out
-// in one call.
+// The row of the entity table for a markup character, or -1.
+int EntityRow(char c) {
+    switch (c) {
+        case '&':
+            return 0;
+        case '<':
+            return 1;
+        case '>':
+            return 2;
+        case '"':
+            return 3;
+        case '\'':
+            return 4;
+        default:
+            return -1;
+    }
+}
+
+// Writes [p, end) escaped: the five markup characters as entities, the other
+// bytes of the escape class as "&#xHH;". Runs needing no escape go out in one
+// call.
 template <class Sink>
-void Escape(Sink& sink, const char* p, const char* const end) {
+void Escape(Sink& sink, const char* p, const char* const end, Escaping how) {
     static const char kHex[] = "0123456789ABCDEF";
+    const unsigned cls = EscapeClass(how);
     for (;;) {
         const char* run = p;
-        p = CleanRunEnd(p, end);
+        p = CleanRunEnd(p, end, cls);
         if (p != run) sink.Write(run, static_cast<size_t>(p - run));
         if (p == end) return;
-        int row = -1;
-        switch (*p) {
-            case '&': {
-                size_t reference = HexReferenceLength(p, end);
-                if (reference) {
-                    sink.Write(p, reference);
-                    p += reference;
-                    continue;
-                }
-                row = 0;
-                break;
+        if (*p == '&' && how == Escaping::kBytes) {
+            if (size_t reference = HexReferenceLength(p, end)) {
+                sink.Write(p, reference);
+                p += reference;
+                continue;
             }
-            case '<':
-                row = 1;
-                break;
-            case '>':
-                row = 2;
-                break;
-            case '"':
-                row = 3;
-                break;
-            case '\'':
-                row = 4;
-                break;
-            default:
-                break;
         }
+        const int row = EntityRow(*p);
         if (row >= 0) {
             sink.Write(VelkBase::entity[row].str, VelkBase::entity[row].strLength);
         } else {
@@ -796,35 +817,112 @@ void Escape(Sink& sink, const char* p, const char* const end) {
 }
 
 template <class Sink>
-void Escape(Sink& sink, const std::string& s) {
-    Escape(sink, s.data(), s.data() + s.size());
+void Escape(Sink& sink, const std::string& s, Escaping how) {
+    Escape(sink, s.data(), s.data() + s.size(), how);
 }
 
 // name="value" with both parts escaped; the same in both output forms. The
 // value goes between apostrophes when it holds a double quote; a double quote
 // needs escaping, so only a value with something to escape is searched for one.
 template <class Sink>
-void WriteAttribute(Sink& sink, const VelkAttribute& attribute) {
-    Escape(sink, VelkAccess::Name(attribute));
+void WriteAttribute(Sink& sink, const VelkAttribute& attribute, bool utf8) {
+    Escape(sink, VelkAccess::Name(attribute), TextEscaping(utf8));
+    const Escaping how = utf8 ? Escaping::kUtf8Attribute : Escaping::kBytes;
     const std::string& value = VelkAccess::Value(attribute);
     const char* p = value.data();
     const char* const end = p + value.size();
-    const char* clean = CleanRunEnd(p, end);
+    const char* clean = CleanRunEnd(p, end, EscapeClass(how));
     bool hasDoubleQuote = clean != end && std::memchr(clean, '"', static_cast<size_t>(end - clean));
     const char quote = hasDoubleQuote ? '\'' : '"';
     const char opening[2] = {'=', quote};
     sink.Write(opening, 2);
     sink.Write(p, static_cast<size_t>(clean - p));
-    Escape(sink, clean, end);
+    Escape(sink, clean, end, how);
     sink.Put(quote);
 }
 
 template <class Sink>
-void WriteAttributes(Sink& sink, const VelkElement& element) {
+void WriteAttributes(Sink& sink, const VelkElement& element, bool utf8) {
     for (const VelkAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
         sink.Put(' ');
-        WriteAttribute(sink, *a);
+        WriteAttribute(sink, *a, utf8);
     }
+}
+
+// A CDATA section. Content holding "]]>" is split after its "]]" into two
+// sections, the one way to write those bytes in CDATA.
+template <class Sink>
+void WriteCData(Sink& sink, const std::string& content) {
+    WriteLiteral(sink, "<![CDATA[");
+    size_t from = 0;
+    for (size_t at; (at = content.find("]]>", from)) != std::string::npos; from = at + 2) {
+        sink.Write(content.data() + from, at + 2 - from);
+        WriteLiteral(sink, "]]><![CDATA[");
+    }
+    sink.Write(content.data() + from, content.size() - from);
+    WriteLiteral(sink, "]]>");
+}
+
+template <class Sink>
+void WriteText(Sink& sink, const VelkText& text, bool utf8) {
+    if (text.CDATA()) {
+        WriteCData(sink, VelkAccess::Value(text));
+    } else {
+        Escape(sink, VelkAccess::Value(text), TextEscaping(utf8));
+    }
+}
+
+// "<!--", the body, "-->". The pretty form writes the body as stored, and so
+// does the compact form of a UTF-8 document; the compact form of the byte
+// model escapes it.
+template <class Sink>
+void WriteComment(Sink& sink, const VelkNode& comment, bool escape) {
+    WriteLiteral(sink, "<!--");
+    if (escape) {
+        Escape(sink, VelkAccess::Value(comment), Escaping::kBytes);
+    } else {
+        WriteString(sink, VelkAccess::Value(comment));
+    }
+    WriteLiteral(sink, "-->");
+}
+
+template <class Sink>
+void WriteUnknown(Sink& sink, const VelkNode& unknown) {
+    sink.Put('<');
+    WriteString(sink, VelkAccess::Value(unknown));
+    sink.Put('>');
+}
+
+// keyword="value" followed by a blank, for each string that is not empty;
+// values are escaped only in the compact form.
+template <class Sink>
+void WriteDeclarationItem(Sink& sink, const char* keyword, size_t keywordLength,
+                          const std::string& value, bool escape) {
+    if (value.empty()) return;
+    sink.Write(keyword, keywordLength);
+    sink.Put('"');
+    if (escape) {
+        Escape(sink, value, Escaping::kBytes);
+    } else {
+        WriteString(sink, value);
+    }
+    WriteLiteral(sink, "\" ");
+}
+
+template <class Sink>
+void WriteDeclaration(Sink& sink, const VelkDeclaration& d, bool escape) {
+    WriteLiteral(sink, "<?xml ");
+    WriteDeclarationItem(sink, "version=", 8, VelkAccess::Version(d), escape);
+    WriteDeclarationItem(sink, "encoding=", 9, VelkAccess::Encoding(d), escape);
+    WriteDeclarationItem(sink, "standalone=", 11, VelkAccess::Standalone(d), escape);
+    WriteLiteral(sink, "?>");
+}
+
+// Whether the node belongs to a document in the UTF-8 model. Looked up once
+// per output call: the writers below pass it down.
+bool Utf8Model(const VelkNode& node) {
+    const VelkDocument* doc = node.GetDocument();
+    return doc && doc->Utf8();
 }
 
 // ---------------------------------------------------------------------------
@@ -846,13 +944,37 @@ void Indent(FileSink& sink, int depth) {
     sink.Write(kSpaces, count);
 }
 
+// A node that is not an element, at depth: comments and unknown markup are
+// indented, text and declarations are not.
+void PrettyLeaf(FileSink& sink, const VelkNode& node, int depth, bool utf8) {
+    switch (node.Type()) {
+        case VelkNode::COMMENT:
+            Indent(sink, depth);
+            WriteComment(sink, node, false);
+            break;
+        case VelkNode::UNKNOWN:
+            Indent(sink, depth);
+            WriteUnknown(sink, node);
+            break;
+        case VelkNode::TEXT:
+            WriteText(sink, *node.ToText(), utf8);
+            break;
+        case VelkNode::DECLARATION:
+            WriteDeclaration(sink, static_cast<const VelkDeclaration&>(node), false);
+            break;
+        default:
+            node.Print(sink.Release(), depth);
+            break;
+    }
+}
+
 // Writes the start of an element at depth. Returns true when its children
 // follow on lines of their own; otherwise the element is written completely.
-bool OpenPretty(FileSink& sink, const VelkElement& element, int depth) {
+bool OpenPretty(FileSink& sink, const VelkElement& element, int depth, bool utf8) {
     Indent(sink, depth);
     sink.Put('<');
     WriteString(sink, VelkAccess::Value(element));
-    WriteAttributes(sink, element);
+    WriteAttributes(sink, element, utf8);
     const VelkNode* first = element.FirstChild();
     if (!first) {
         WriteLiteral(sink, " />");
@@ -860,7 +982,7 @@ bool OpenPretty(FileSink& sink, const VelkElement& element, int depth) {
     }
     sink.Put('>');
     if (first == element.LastChild() && first->ToText()) {
-        first->Print(sink.Release(), depth + 1);
+        WriteText(sink, *first->ToText(), utf8);
         WriteLiteral(sink, "</");
         WriteString(sink, VelkAccess::Value(element));
         sink.Put('>');
@@ -877,19 +999,16 @@ void ClosePretty(FileSink& sink, const VelkNode& element, int depth) {
     sink.Put('>');
 }
 
-}  // namespace
-
-void VelkElement::Print(FILE* file, int depth) const {
-    FileSink sink{file};
-    if (!OpenPretty(sink, *this, depth)) return;
+void PrettyElement(FileSink& sink, const VelkElement& top, int depth, bool utf8) {
+    if (!OpenPretty(sink, top, depth, utf8)) return;
     // `parent` is the element whose children are being written, at `level`.
-    const VelkNode* parent = this;
+    const VelkNode* parent = &top;
     int level = depth;
-    const VelkNode* child = FirstChild();
+    const VelkNode* child = top.FirstChild();
     for (;;) {
         if (!child) {
             ClosePretty(sink, *parent, level);
-            if (parent == this) return;
+            if (parent == &top) return;
             child = parent->NextSibling();
             parent = parent->Parent();
             --level;
@@ -897,83 +1016,60 @@ void VelkElement::Print(FILE* file, int depth) const {
         }
         if (!child->ToText()) sink.Put('\n');
         if (const VelkElement* element = child->ToElement()) {
-            if (OpenPretty(sink, *element, level + 1)) {
+            if (OpenPretty(sink, *element, level + 1, utf8)) {
                 parent = element;
                 child = element->FirstChild();
                 ++level;
                 continue;
             }
         } else {
-            child->Print(sink.Release(), level + 1);
+            PrettyLeaf(sink, *child, level + 1, utf8);
         }
         child = child->NextSibling();
     }
 }
 
+}  // namespace
+
+void VelkElement::Print(FILE* file, int depth) const {
+    FileSink sink{file};
+    PrettyElement(sink, *this, depth, Utf8Model(*this));
+}
+
 void VelkAttribute::Print(FILE* file, int /*depth*/) const {
     FileSink sink{file};
-    WriteAttribute(sink, *this);
+    WriteAttribute(sink, *this, document && document->Utf8());
 }
 
 void VelkComment::Print(FILE* file, int depth) const {
     FileSink sink{file};
-    Indent(sink, depth);
-    WriteLiteral(sink, "<!--");
-    WriteString(sink, VelkAccess::Value(*this));
-    WriteLiteral(sink, "-->");
+    PrettyLeaf(sink, *this, depth, false);
 }
 
-void VelkText::Print(FILE* file, int /*depth*/) const {
+void VelkText::Print(FILE* file, int depth) const {
     FileSink sink{file};
-    Escape(sink, VelkAccess::Value(*this));
+    PrettyLeaf(sink, *this, depth, Utf8Model(*this));
 }
 
-namespace {
-
-// keyword="value" followed by a blank, for each string that is not empty;
-// values are escaped only in the compact form.
-template <class Sink>
-void WriteDeclarationItem(Sink& sink, const char* keyword, size_t keywordLength,
-                          const std::string& value, bool escape) {
-    if (value.empty()) return;
-    sink.Write(keyword, keywordLength);
-    sink.Put('"');
-    if (escape) {
-        Escape(sink, value);
-    } else {
-        WriteString(sink, value);
-    }
-    WriteLiteral(sink, "\" ");
-}
-
-template <class Sink>
-void WriteDeclaration(Sink& sink, const VelkDeclaration& d, bool escape) {
-    WriteLiteral(sink, "<?xml ");
-    WriteDeclarationItem(sink, "version=", 8, VelkAccess::Version(d), escape);
-    WriteDeclarationItem(sink, "encoding=", 9, VelkAccess::Encoding(d), escape);
-    WriteDeclarationItem(sink, "standalone=", 11, VelkAccess::Standalone(d), escape);
-    WriteLiteral(sink, "?>");
-}
-
-}  // namespace
-
-void VelkDeclaration::Print(FILE* file, int /*depth*/) const {
+void VelkDeclaration::Print(FILE* file, int depth) const {
     FileSink sink{file};
-    WriteDeclaration(sink, *this, false);
+    PrettyLeaf(sink, *this, depth, false);
 }
 
 void VelkUnknown::Print(FILE* file, int depth) const {
     FileSink sink{file};
-    Indent(sink, depth);
-    sink.Put('<');
-    WriteString(sink, VelkAccess::Value(*this));
-    sink.Put('>');
+    PrettyLeaf(sink, *this, depth, false);
 }
 
 void VelkDocument::Print(FILE* file, int depth) const {
+    FileSink sink{file};
     for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
-        node->Print(file, depth);
-        std::fputc('\n', file);
+        if (const VelkElement* element = node->ToElement()) {
+            PrettyElement(sink, *element, depth, utf8);
+        } else {
+            PrettyLeaf(sink, *node, depth, utf8);
+        }
+        sink.Put('\n');
     }
 }
 
@@ -983,27 +1079,13 @@ void VelkDocument::Print(FILE* file, int depth) const {
 
 namespace {
 
-template <class Sink>
-void CompactComment(Sink& sink, const VelkNode& comment) {
-    WriteLiteral(sink, "<!--");
-    Escape(sink, VelkAccess::Value(comment));
-    WriteLiteral(sink, "-->");
-}
-
-template <class Sink>
-void CompactUnknown(Sink& sink, const VelkNode& unknown) {
-    sink.Put('<');
-    WriteString(sink, VelkAccess::Value(unknown));
-    sink.Put('>');
-}
-
 // Writes the start of an element; true when its children and end tag follow,
 // false when the element was written whole.
 template <class Sink>
-bool OpenCompact(Sink& sink, const VelkElement& element) {
+bool OpenCompact(Sink& sink, const VelkElement& element, bool utf8) {
     sink.Put('<');
     WriteString(sink, VelkAccess::Value(element));
-    WriteAttributes(sink, element);
+    WriteAttributes(sink, element, utf8);
     if (!element.FirstChild()) {
         WriteLiteral(sink, " />");
         return false;
@@ -1019,18 +1101,13 @@ void CloseCompact(Sink& sink, const VelkNode& element) {
     sink.Put('>');
 }
 
-// A child that is not an element: on a stream through its own StreamOut.
-void CompactOther(StreamSink& sink, const VelkNode& node) {
-    node.StreamOut(sink.Release());
-}
-
-void CompactOther(StringSink& sink, const VelkNode& node);
-
-// The element and its subtree, walked over the parent/next links; element
-// children are written here, every other child by CompactOther.
 template <class Sink>
-void CompactElement(Sink& sink, const VelkElement& top) {
-    if (!OpenCompact(sink, top)) return;
+void CompactNode(Sink& sink, const VelkNode& node, bool utf8);
+
+// The element and its subtree, walked over the parent/next links.
+template <class Sink>
+void CompactElement(Sink& sink, const VelkElement& top, bool utf8) {
+    if (!OpenCompact(sink, top, utf8)) return;
     const VelkNode* parent = &top;
     const VelkNode* child = top.FirstChild();
     for (;;) {
@@ -1042,13 +1119,13 @@ void CompactElement(Sink& sink, const VelkElement& top) {
             continue;
         }
         if (const VelkElement* element = child->ToElement()) {
-            if (OpenCompact(sink, *element)) {
+            if (OpenCompact(sink, *element, utf8)) {
                 parent = element;
                 child = element->FirstChild();
                 continue;
             }
         } else {
-            CompactOther(sink, *child);
+            CompactNode(sink, *child, utf8);
         }
         child = child->NextSibling();
     }
@@ -1058,32 +1135,29 @@ void CompactElement(Sink& sink, const VelkElement& top) {
 template <class Sink>
 void CompactDocument(Sink& sink, const VelkDocument& document) {
     for (const VelkNode* node = document.FirstChild(); node; node = node->NextSibling()) {
-        if (const VelkElement* element = node->ToElement()) {
-            CompactElement(sink, *element);
-            return;
-        }
-        CompactOther(sink, *node);
+        CompactNode(sink, *node, document.Utf8());
+        if (node->ToElement()) return;
     }
 }
 
-// Appending to a string writes the same bytes as StreamOut, without a stream
-// in between: the node kind decides what to write.
-void CompactOther(StringSink& sink, const VelkNode& node) {
+// The compact form of any node, to a stream or a string alike.
+template <class Sink>
+void CompactNode(Sink& sink, const VelkNode& node, bool utf8) {
     switch (node.Type()) {
         case VelkNode::DOCUMENT:
             CompactDocument(sink, *node.ToDocument());
             break;
         case VelkNode::ELEMENT:
-            CompactElement(sink, *node.ToElement());
+            CompactElement(sink, *node.ToElement(), utf8);
             break;
         case VelkNode::COMMENT:
-            CompactComment(sink, node);
+            WriteComment(sink, node, !utf8);
             break;
         case VelkNode::UNKNOWN:
-            CompactUnknown(sink, node);
+            WriteUnknown(sink, node);
             break;
         case VelkNode::TEXT:
-            Escape(sink, VelkAccess::Value(node));
+            WriteText(sink, *node.ToText(), utf8);
             break;
         case VelkNode::DECLARATION:
             WriteDeclaration(sink, static_cast<const VelkDeclaration&>(node), true);
@@ -1091,41 +1165,40 @@ void CompactOther(StringSink& sink, const VelkNode& node) {
     }
 }
 
+void StreamCompact(std::ostream* out, const VelkNode& node) {
+    StreamSink sink{out};
+    CompactNode(sink, node, Utf8Model(node));
+}
+
 }  // namespace
 
 void VelkAttribute::StreamOut(std::ostream* out) const {
     StreamSink sink{out};
-    WriteAttribute(sink, *this);
+    WriteAttribute(sink, *this, document && document->Utf8());
 }
 
 void VelkElement::StreamOut(std::ostream* out) const {
-    StreamSink sink{out};
-    CompactElement(sink, *this);
+    StreamCompact(out, *this);
 }
 
 void VelkComment::StreamOut(std::ostream* out) const {
-    StreamSink sink{out};
-    CompactComment(sink, *this);
+    StreamCompact(out, *this);
 }
 
 void VelkText::StreamOut(std::ostream* out) const {
-    StreamSink sink{out};
-    Escape(sink, VelkAccess::Value(*this));
+    StreamCompact(out, *this);
 }
 
 void VelkDeclaration::StreamOut(std::ostream* out) const {
-    StreamSink sink{out};
-    WriteDeclaration(sink, *this, true);
+    StreamCompact(out, *this);
 }
 
 void VelkUnknown::StreamOut(std::ostream* out) const {
-    StreamSink sink{out};
-    CompactUnknown(sink, *this);
+    StreamCompact(out, *this);
 }
 
 void VelkDocument::StreamOut(std::ostream* out) const {
-    StreamSink sink{out};
-    CompactDocument(sink, *this);
+    StreamCompact(out, *this);
 }
 
 std::ostream& operator<<(std::ostream& out, const VelkNode& base) {
@@ -1135,7 +1208,7 @@ std::ostream& operator<<(std::ostream& out, const VelkNode& base) {
 
 std::string& operator<<(std::string& out, const VelkNode& base) {
     StringSink sink{&out};
-    CompactOther(sink, base);
+    CompactNode(sink, base, Utf8Model(base));
     return out;
 }
 
@@ -1145,12 +1218,12 @@ std::string& operator<<(std::string& out, const VelkNode& base) {
 
 void VelkBase::PutString(const std::string& input, std::string* out) {
     StringSink sink{out};
-    Escape(sink, input);
+    Escape(sink, input, Escaping::kBytes);
 }
 
 void VelkBase::PutString(const std::string& input, std::ostream* stream) {
     StreamSink sink{stream};
-    Escape(sink, input);
+    Escape(sink, input, Escaping::kBytes);
 }
 
 VelkBase::StringToBuffer::StringToBuffer(const std::string& input)

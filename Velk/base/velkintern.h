@@ -28,8 +28,9 @@ namespace TAVARO {
 }
 
 // Byte classes, independent of any locale: bytes 0x80 to 0xFF are never letters,
-// digits or white space.
-enum ByteClass : unsigned char {
+// digits or white space. The *Utf8 classes serve documents in the UTF-8 model,
+// where those bytes are parts of characters: name characters, written as they are.
+enum ByteClass : unsigned short {
     kSpace = 1 << 0,      // space, tab, line feed, vertical tab, form feed, carriage return
     kAlpha = 1 << 1,      // A-Z a-z
     kDigit = 1 << 2,      // 0-9
@@ -37,23 +38,32 @@ enum ByteClass : unsigned char {
     kNameChar = 1 << 4,   // a letter, a digit, '_', '-', '.', ':'
     kEscape = 1 << 5,     // written otherwise than as itself: & < > " ' and bytes outside 32..126
     kLineStop = 1 << 6,   // ends a run of plain columns: NUL, tab, line feed, carriage return
+    kNameStartUtf8 = 1 << 7,    // kNameStart and 0x80..0xFF
+    kNameCharUtf8 = 1 << 8,     // kNameChar and 0x80..0xFF
+    kEscapeTextUtf8 = 1 << 9,   // & < > " ' and control bytes but tab and line feed
+    kEscapeAttrUtf8 = 1 << 10,  // the same and tab and line feed, which a reader turns into spaces
 };
 
-constexpr unsigned char ClassOf(unsigned c) {
-    unsigned char k = 0;
+constexpr unsigned short ClassOf(unsigned c) {
+    unsigned short k = 0;
+    const bool markup = c == '&' || c == '<' || c == '>' || c == '"' || c == '\'';
+    const bool control = c < 32;
     if (c == ' ' || (c >= 9 && c <= 13)) k |= kSpace;
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) k |= kAlpha | kNameStart | kNameChar;
     if (c >= '0' && c <= '9') k |= kDigit | kNameChar;
     if (c == '_') k |= kNameStart | kNameChar;
     if (c == '-' || c == '.' || c == ':') k |= kNameChar;
-    if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'' || c < 32 || c > 126)
-        k |= kEscape;
+    if (markup || control || c > 126) k |= kEscape;
     if (c == 0 || c == '\t' || c == '\n' || c == '\r') k |= kLineStop;
+    if ((k & kNameStart) || c >= 0x80) k |= kNameStartUtf8;
+    if ((k & kNameChar) || c >= 0x80) k |= kNameCharUtf8;
+    if (markup || (control && c != '\t' && c != '\n')) k |= kEscapeTextUtf8;
+    if (markup || control) k |= kEscapeAttrUtf8;
     return k;
 }
 
 struct ByteClassTable {
-    unsigned char cls[256];
+    unsigned short cls[256];
     constexpr ByteClassTable() : cls() {
         for (unsigned c = 0; c < 256; ++c) cls[c] = ClassOf(c);
     }
@@ -62,7 +72,7 @@ struct ByteClassTable {
 inline constexpr ByteClassTable kByteClasses{};
 
 // Whether byte c (any char, signed or not) has one of the classes in mask.
-inline bool Is(char c, unsigned char mask) {
+inline bool Is(char c, unsigned mask) {
     return (kByteClasses.cls[static_cast<unsigned char>(c)] & mask) != 0;
 }
 
@@ -95,6 +105,9 @@ struct VelkAccess {
         end.prev->next = attribute;
         end.prev = attribute;
     }
+    static std::string& Version(VelkDeclaration& d) { return d.version; }
+    static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
+    static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
     static const std::string& Version(const VelkDeclaration& d) { return d.version; }
     static const std::string& Encoding(const VelkDeclaration& d) { return d.encoding; }
     static const std::string& Standalone(const VelkDeclaration& d) { return d.standalone; }

@@ -36,14 +36,36 @@ bool VelkBase::IsWhiteSpace(int c) {
     return Is(static_cast<char>(c), kSpace);
 }
 
-const char* VelkBase::ReadName(const char* p, std::string* name) {
-    VELK_ASSERT(p);
+namespace {
+
+// The name classes of a character model: in the UTF-8 model every byte from
+// 0x80 up is part of a name character.
+struct NameClasses {
+    unsigned start;
+    unsigned rest;
+};
+
+constexpr NameClasses kByteNames{kNameStart, kNameChar};
+constexpr NameClasses kUtf8Names{kNameStartUtf8, kNameCharUtf8};
+
+const NameClasses& NamesOf(bool utf8) {
+    return utf8 ? kUtf8Names : kByteNames;
+}
+
+const char* ReadNameAs(const NameClasses& classes, const char* p, std::string* name) {
     name->clear();
-    if (!*p || !Is(*p, kNameStart)) return nullptr;
+    if (!*p || !Is(*p, classes.start)) return nullptr;
     const char* start = p;
-    while (Is(*p, kNameChar)) ++p;
+    while (Is(*p, classes.rest)) ++p;
     name->assign(start, static_cast<size_t>(p - start));
     return p;
+}
+
+}  // namespace
+
+const char* VelkBase::ReadName(const char* p, std::string* name) {
+    VELK_ASSERT(p);
+    return ReadNameAs(kByteNames, p, name);
 }
 
 const char* VelkBase::GetChar(const char* p, char* value) {
@@ -95,6 +117,79 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
     return p + 1;
 }
 
+namespace {
+
+// Whether XML allows the code point as a character.
+bool IsXmlChar(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+void AppendUtf8(unsigned long c, std::string* out) {
+    if (c < 0x80) {
+        *out += static_cast<char>(c);
+        return;
+    }
+    char bytes[4];
+    size_t n;
+    if (c < 0x800) {
+        bytes[0] = static_cast<char>(0xC0 | (c >> 6));
+        n = 2;
+    } else if (c < 0x10000) {
+        bytes[0] = static_cast<char>(0xE0 | (c >> 12));
+        n = 3;
+    } else {
+        bytes[0] = static_cast<char>(0xF0 | (c >> 18));
+        n = 4;
+    }
+    for (size_t i = n - 1; i > 0; --i, c >>= 6) bytes[i] = static_cast<char>(0x80 | (c & 0x3F));
+    out->append(bytes, n);
+}
+
+int DigitValue(char c, unsigned base) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (base == 16 && Is(c, kAlpha)) {
+        const int v = ToLower(c) - 'a' + 10;
+        if (v < 16) return v;
+    }
+    return -1;
+}
+
+// The character reference "&#" digits ";" or "&#x" hex-digits ";" at p, of a
+// character XML allows: appends its UTF-8 bytes and returns the position after
+// it; null when none stands there.
+const char* DecodeCharReference(const char* p, std::string* out) {
+    const unsigned base = p[2] == 'x' ? 16 : 10;
+    const char* q = p + (base == 16 ? 3 : 2);
+    const char* digits = q;
+    unsigned long code = 0;
+    for (int d; (d = DigitValue(*q, base)) >= 0; ++q) {
+        code = code * base + static_cast<unsigned>(d);
+        if (code > 0x10FFFF) code = 0x110000;  // out of range whatever follows
+    }
+    if (q == digits || *q != ';' || !IsXmlChar(code)) return nullptr;
+    AppendUtf8(code, out);
+    return q + 1;
+}
+
+// Decodes the reference at '&' and appends what it stands for. The byte model
+// knows "&#xH;", "&#xHH;" and the five named entities and gives one byte; the
+// UTF-8 model knows every decimal and hexadecimal character reference. Anything
+// else is the '&' itself.
+const char* DecodeReference(const char* p, std::string* out, bool utf8) {
+    if (utf8 && p[1] == '#') {
+        if (const char* after = DecodeCharReference(p, out)) return after;
+        *out += '&';
+        return p + 1;
+    }
+    char c;
+    p = VelkBase::GetEntity(p, &c);
+    *out += c;
+    return p;
+}
+
+}  // namespace
+
 bool VelkBase::StringEqual(const char* p, const char* tag, bool caseSensitive) {
     VELK_ASSERT(p);
     if (!*p || ToLower(*p) != ToLower(*tag)) return false;
@@ -109,8 +204,9 @@ bool VelkBase::StringEqual(const char* p, const char* tag, bool caseSensitive) {
 namespace {
 
 // Which bytes end a run of plain text for one marker and mode: NUL and '&'
-// always, the marker's first byte in either letter case, and white space when
-// condensing. A single space between two words (condensing, with a marker that
+// always, the marker's first byte in either letter case, white space when
+// condensing and a carriage return when not (a line end to normalise in the
+// UTF-8 model). A single space between two words (condensing, with a marker that
 // is not white space) stays in the run, so a space ends it only when white
 // space or another stop follows.
 struct TextStops {
@@ -124,7 +220,8 @@ struct TextStops {
         for (unsigned c = 0; c < 256; ++c) {
             const bool space = condense && (ClassOf(c) & kSpace);
             const bool joins = space && c == ' ' && !markerIsSpace;
-            const bool stop = c == 0 || c == '&' || c == lower || c == upper || (space && !joins);
+            const bool stop = c == 0 || c == '&' || c == lower || c == upper || (space && !joins) ||
+                              (!condense && c == '\r');
             kind[c] = static_cast<unsigned char>((stop ? kStop : 0) | (joins ? kSpaceJoins : 0) |
                                                  (stop || joins ? kStopOrSpace : 0));
         }
@@ -176,9 +273,11 @@ size_t TextBound(const char* p, const char* endTag) {
 // Runs of ordinary bytes are appended in one piece; the loop stops only where a
 // byte may matter: the marker's first byte (in either case), '&', NUL and, when
 // condensing, white space other than a single space between two words, which
-// stays in the run as it is. stops is the table of endTag's first byte.
+// stays in the run as it is. stops is the table of endTag's first byte. In the
+// UTF-8 model a line end ("\r\n" or a lone "\r") is read as one "\n", as XML
+// readers do.
 const char* ReadTextWith(const TextStops& stops, const char* p, std::string* text, bool condense,
-                         const char* endTag, bool caseSensitive, bool* found) {
+                         bool utf8, const char* endTag, bool caseSensitive, bool* found) {
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
@@ -220,21 +319,26 @@ const char* ReadTextWith(const TextStops& stops, const char* p, std::string* tex
             }
             continue;
         }
-        char c;
-        p = VelkBase::GetChar(p, &c);
         putPendingSpace();
-        *text += c;
+        if (*p == '&') {
+            p = DecodeReference(p, text, utf8);
+        } else if (*p == '\r' && utf8) {
+            *text += '\n';
+            p += p[1] == '\n' ? 2 : 1;
+        } else {
+            *text += *p++;
+        }
     }
 }
 
 // ReadTextWith the table of endTag's first byte: a ready one for the markers the
 // parsers use, one built here for any other.
-const char* ReadTextUpTo(const char* p, std::string* text, bool condense, const char* endTag,
-                         bool caseSensitive, bool* found) {
+const char* ReadTextUpTo(const char* p, std::string* text, bool condense, bool utf8,
+                         const char* endTag, bool caseSensitive, bool* found) {
     if (const TextStops* known = KnownStops(*endTag, condense))
-        return ReadTextWith(*known, p, text, condense, endTag, caseSensitive, found);
+        return ReadTextWith(*known, p, text, condense, utf8, endTag, caseSensitive, found);
     const TextStops own(static_cast<unsigned char>(*endTag), condense);
-    return ReadTextWith(own, p, text, condense, endTag, caseSensitive, found);
+    return ReadTextWith(own, p, text, condense, utf8, endTag, caseSensitive, found);
 }
 
 }  // namespace
@@ -243,7 +347,7 @@ const char* VelkBase::ReadText(const char* p, std::string* text, bool trimWhiteS
                                const char* endTag, bool caseSensitive) {
     bool found;
     const bool condense = trimWhiteSpace && condenseWhiteSpace;
-    const char* end = ReadTextUpTo(p, text, condense, endTag, caseSensitive, &found);
+    const char* end = ReadTextUpTo(p, text, condense, false, endTag, caseSensitive, &found);
     if (!end) return p;  // condensing at the end of the input: nothing to read
     return found ? end + std::strlen(endTag) : end;
 }
@@ -380,10 +484,6 @@ VelkDocument* ReportTarget(const VelkNode& node, VelkParsingData* data) {
     return node.GetDocument();
 }
 
-void Report(const VelkNode& node, int err, const char* position, VelkParsingData* data) {
-    if (VelkDocument* doc = ReportTarget(node, data)) doc->SetError(err, position, data);
-}
-
 void Report(VelkDocument* doc, int err, const char* position, VelkParsingData* data) {
     if (doc) doc->SetError(err, position, data);
 }
@@ -398,33 +498,307 @@ void MarkLocation(VelkBase& item, const char* position, VelkParsingData* data) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// Kinds of markup and where they end
+//
+// One classifier tells what markup begins at a '<', and one scanner, fed a
+// byte at a time, finds where it ends: the text parser and stream input use
+// both, so a stream reads exactly the extent that the parser reads.
+
+namespace {
+
+enum class Markup {
+    kUndecided,    // more bytes are needed to tell
+    kElement,      // '<' and a name
+    kEndTag,       // "</"
+    kDeclaration,  // "<?xml" and white space or "?>"
+    kInstruction,  // any other "<?"
+    kComment,      // "<!--"
+    kCData,        // "<![CDATA["
+    kDoctype,      // "<!DOCTYPE"
+    kOther,        // anything else, up to the first '>'
+};
+
+// How many bytes open markup of a kind; the scanner is fed the bytes after them.
+size_t OpenerLength(Markup kind) {
+    switch (kind) {
+        case Markup::kEndTag:
+        case Markup::kInstruction:
+            return 2;
+        case Markup::kComment:
+            return 4;
+        case Markup::kDeclaration:
+            return 5;
+        case Markup::kCData:
+        case Markup::kDoctype:
+            return 9;
+        default:
+            return 1;
+    }
+}
+
+// Whether the n bytes at p begin with word: 1 yes, 0 no, -1 not known yet
+// (they begin word, and more bytes may follow).
+int BeginsWith(const char* p, size_t n, bool more, const char* word) {
+    for (size_t i = 0; word[i]; ++i) {
+        if (i == n) return more ? -1 : 0;
+        if (p[i] != word[i]) return 0;
+    }
+    return 1;
+}
+
+Markup ClassifyInstruction(const char* p, size_t n, bool more) {
+    const int xml = BeginsWith(p, n, more, "<?xml");
+    if (xml <= 0) return xml < 0 ? Markup::kUndecided : Markup::kInstruction;
+    // "<?xml-stylesheet" and the like are processing instructions.
+    if (n < 6) return more ? Markup::kUndecided : Markup::kInstruction;
+    if (Is(p[5], kSpace)) return Markup::kDeclaration;
+    if (p[5] != '?') return Markup::kInstruction;
+    if (n < 7) return more ? Markup::kUndecided : Markup::kInstruction;
+    return p[6] == '>' ? Markup::kDeclaration : Markup::kInstruction;
+}
+
+Markup ClassifyBang(const char* p, size_t n, bool more) {
+    static const struct {
+        const char* opener;
+        Markup kind;
+    } kOpeners[] = {
+        {"<!--", Markup::kComment}, {"<![CDATA[", Markup::kCData}, {"<!DOCTYPE", Markup::kDoctype}};
+    bool undecided = false;
+    for (const auto& o : kOpeners) {
+        const int match = BeginsWith(p, n, more, o.opener);
+        if (match > 0) return o.kind;
+        undecided = undecided || match < 0;
+    }
+    return undecided ? Markup::kUndecided : Markup::kOther;
+}
+
+// The kind of markup that the n bytes at p begin (p[0] is '<'); more tells
+// whether bytes may follow them (a stream being read).
+Markup ClassifyMarkup(const char* p, size_t n, bool more, bool utf8) {
+    if (n < 2) return more ? Markup::kUndecided : Markup::kOther;
+    switch (p[1]) {
+        case '/':
+            return Markup::kEndTag;
+        case '?':
+            return ClassifyInstruction(p, n, more);
+        case '!':
+            return ClassifyBang(p, n, more);
+        default:
+            return Is(p[1], NamesOf(utf8).start) ? Markup::kElement : Markup::kOther;
+    }
+}
+
+// The kind of the markup at p in NUL-terminated text; no opener is longer
+// than the ten bytes looked at.
+Markup ClassifyAt(const char* p, bool utf8) {
+    size_t n = 0;
+    while (n < 10 && p[n]) ++n;
+    return ClassifyMarkup(p, n, false, utf8);
+}
+
+// Finds the last byte of markup of one kind, fed the bytes after its opener.
+// Comments, CDATA sections and processing instructions end at "-->", "]]>" and
+// "?>". A start tag, a declaration and a DOCTYPE end at the first '>' outside
+// quotes; a DOCTYPE's internal subset, in brackets, is skipped whole, and so are
+// the quoted strings, comments and processing instructions inside it, so that
+// a '>' or ']' in them ends nothing. Anything else ends at the first '>'.
+class MarkupEnd {
+public:
+    explicit MarkupEnd(Markup kind) : kind_(kind), state_(InitialState(kind)) {}
+
+    // Takes the next byte; true when it is the last byte of the markup.
+    bool Feed(char c) {
+        bool closes = false;
+        bool entered = false;  // an inner construct began: its opener is not part of its end
+        switch (state_) {
+            case State::kTerminator:
+                closes = EndsTerminator(c);
+                break;
+            case State::kPlain:
+                closes = c == '>';
+                break;
+            case State::kTag:
+                if (c == '"' || c == '\'') {
+                    Quote(c, State::kTag);
+                } else if (c == '[' && kind_ == Markup::kDoctype) {
+                    state_ = State::kSubset;
+                } else {
+                    closes = c == '>';
+                }
+                break;
+            case State::kQuoted:
+                if (c == quote_) state_ = resume_;
+                break;
+            case State::kSubset:
+                if (c == '"' || c == '\'') {
+                    Quote(c, State::kSubset);
+                } else if (c == ']') {
+                    state_ = State::kTag;
+                } else if (c == '-' && h1_ == '-' && h2_ == '!' && h3_ == '<') {
+                    state_ = State::kSubsetComment;
+                    entered = true;
+                } else if (c == '?' && h1_ == '<') {
+                    state_ = State::kSubsetInstruction;
+                    entered = true;
+                }
+                break;
+            case State::kSubsetComment:
+                if (c == '>' && h1_ == '-' && h2_ == '-') state_ = State::kSubset;
+                break;
+            case State::kSubsetInstruction:
+                if (c == '>' && h1_ == '?') state_ = State::kSubset;
+                break;
+        }
+        h3_ = entered ? 0 : h2_;
+        h2_ = entered ? 0 : h1_;
+        h1_ = entered ? 0 : c;
+        return closes;
+    }
+
+private:
+    enum class State {
+        kTerminator,
+        kPlain,
+        kTag,
+        kQuoted,
+        kSubset,
+        kSubsetComment,
+        kSubsetInstruction
+    };
+
+    static State InitialState(Markup kind) {
+        switch (kind) {
+            case Markup::kComment:
+            case Markup::kCData:
+            case Markup::kInstruction:
+                return State::kTerminator;
+            case Markup::kElement:
+            case Markup::kDeclaration:
+            case Markup::kDoctype:
+                return State::kTag;
+            default:
+                return State::kPlain;
+        }
+    }
+
+    bool EndsTerminator(char c) const {
+        if (c != '>') return false;
+        switch (kind_) {
+            case Markup::kComment:
+                return h1_ == '-' && h2_ == '-';
+            case Markup::kCData:
+                return h1_ == ']' && h2_ == ']';
+            default:
+                return h1_ == '?';
+        }
+    }
+
+    void Quote(char c, State resume) {
+        quote_ = c;
+        resume_ = resume;
+        state_ = State::kQuoted;
+    }
+
+    Markup kind_;
+    State state_;
+    State resume_ = State::kTag;
+    char quote_ = 0;
+    char h1_ = 0, h2_ = 0, h3_ = 0;  // the last three bytes fed, most recent first
+};
+
+// The position after markup of kind whose opener ends at body, or null when
+// the text ends first.
+const char* SkipMarkup(Markup kind, const char* body) {
+    MarkupEnd end(kind);
+    for (const char* p = body; *p; ++p) {
+        if (end.Feed(*p)) return p + 1;
+    }
+    return nullptr;
+}
+
+// A new, empty node for markup of a kind: a CDATA section is a text node.
+VelkNode* NewNode(Markup kind) {
+    switch (kind) {
+        case Markup::kDeclaration:
+            return new (std::nothrow) VelkDeclaration();
+        case Markup::kElement:
+            return new (std::nothrow) VelkElement("");
+        case Markup::kComment:
+            return new (std::nothrow) VelkComment();
+        case Markup::kCData: {
+            VelkText* text = new (std::nothrow) VelkText("");
+            if (text) text->SetCDATA(true);
+            return text;
+        }
+        default:
+            return new (std::nothrow) VelkUnknown();
+    }
+}
+
+// What the parsers of one parse share: the tracker (may be null), the document
+// that errors go to (may be null) and the document's character model.
+struct ParseContext {
+    VelkParsingData* data;
+    VelkDocument* doc;
+    bool utf8;
+};
+
+ParseContext ContextOf(const VelkNode& node, VelkParsingData* data) {
+    VelkDocument* doc = ReportTarget(node, data);
+    return {data, doc, doc && doc->Utf8()};
+}
+
+const char* ParseElement(VelkElement* element, const char* p, const ParseContext& ctx);
+const char* ParseComment(VelkComment* comment, const char* p, const ParseContext& ctx);
+const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx);
+const char* ParseDeclaration(VelkDeclaration* declaration, const char* p, const ParseContext& ctx);
+const char* ParseUnknown(VelkUnknown* unknown, const char* p, const ParseContext& ctx);
+
+// Parses a node that NewNode made, in the context of the running parse.
+const char* ParseNode(VelkNode* node, const char* p, const ParseContext& ctx) {
+    switch (node->Type()) {
+        case VelkNode::ELEMENT:
+            return ParseElement(static_cast<VelkElement*>(node), p, ctx);
+        case VelkNode::COMMENT:
+            return ParseComment(static_cast<VelkComment*>(node), p, ctx);
+        case VelkNode::TEXT:
+            return ParseText(static_cast<VelkText*>(node), p, ctx);
+        case VelkNode::DECLARATION:
+            return ParseDeclaration(static_cast<VelkDeclaration*>(node), p, ctx);
+        default:
+            return ParseUnknown(static_cast<VelkUnknown*>(node), p, ctx);
+    }
+}
+
+// The text after a UTF-8 byte-order mark at p, or p.
+const char* SkipByteOrderMark(const char* p) {
+    return std::strncmp(p, "\xEF\xBB\xBF", 3) == 0 ? p + 3 : p;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // Document parse and node identification
 
 VelkNode* VelkNode::Identify(const char* p) {
     p = SkipWhiteSpace(p);
     if (!p || *p != '<') return nullptr;
-
-    VelkNode* node;
-    if (StringEqual(p, "<?xml", true)) {
-        node = new (std::nothrow) VelkDeclaration();
-    } else if (Is(p[1], kNameStart)) {
-        node = new (std::nothrow) VelkElement("");
-    } else if (StringEqual(p, "<!--", false)) {
-        node = new (std::nothrow) VelkComment();
-    } else {
-        node = new (std::nothrow) VelkUnknown();
-    }
-
+    VelkDocument* doc = GetDocument();
+    VelkNode* node = NewNode(ClassifyAt(p, doc && doc->Utf8()));
     if (node) {
         node->parent = this;
-    } else if (VelkDocument* doc = GetDocument()) {
+    } else if (doc) {
         doc->SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
     }
     return node;
 }
 
+// Top-level text that is not white space, a CDATA section among it, is not
+// XML: it records an error at its position and ends the parse there, keeping
+// the nodes read before it.
 const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     ClearError();
+    if (p) p = SkipByteOrderMark(p);
     if (!p || !*p) {
         SetError(VELK_ERROR_DOCUMENT_EMPTY, nullptr, nullptr);
         return nullptr;
@@ -440,12 +814,22 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     VelkParsingData data(p, TabSize(), location.row, location.col);
     VelkAccess::Document(data) = this;
     location = data.Cursor();
+    const ParseContext ctx{&data, this, utf8};
 
     p = SkipWhiteSpace(p);
     while (p && *p) {
-        VelkNode* node = Identify(p);
-        if (!node) break;
-        p = node->Parse(p, &data);
+        const Markup kind = *p == '<' ? ClassifyAt(p, utf8) : Markup::kUndecided;
+        if (kind == Markup::kUndecided || kind == Markup::kCData) {
+            SetError(VELK_ERROR_TEXT_OUTSIDE_ELEMENT, p, &data);
+            return p;
+        }
+        VelkNode* node = NewNode(kind);
+        if (!node) {
+            SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
+            break;
+        }
+        VelkAccess::Parent(*node) = this;
+        p = ParseNode(node, p, ctx);
         LinkEndChild(node);
         p = SkipWhiteSpace(p);
     }
@@ -558,27 +942,82 @@ private:
 
 enum class StartTag { kFailed, kEmpty, kOpen };
 
+// Reads an attribute value after its opening quote, decoding references, and
+// returns the position after the closing quote (or the end of the input). In
+// the UTF-8 model a tab or line end written as it is reads as one space, as
+// XML readers normalise attribute values; a reference to one stays itself.
+const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8) {
+    value->clear();
+    for (;;) {
+        const char* run = p;
+        while (*p != quote && *p != '&' && (utf8 ? !Is(*p, kLineStop) : *p != 0)) ++p;
+        value->append(run, static_cast<size_t>(p - run));
+        if (*p == quote) return p + 1;
+        if (!*p) return p;
+        if (*p == '&') {
+            p = DecodeReference(p, value, utf8);
+        } else {
+            *value += ' ';
+            p += p[0] == '\r' && p[1] == '\n' ? 2 : 1;
+        }
+    }
+}
+
+// Reads name = value, the value quoted with ' or " (references decoded) or bare.
+const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingData* data,
+                           bool utf8) {
+    VelkDocument* doc = VelkAccess::Document(*attribute);
+    p = VelkBase::SkipWhiteSpace(p);
+    if (!p || !*p) return nullptr;
+    MarkLocation(*attribute, p, data);
+
+    const char* namePosition = p;
+    p = ReadNameAs(NamesOf(utf8), p, &VelkAccess::Name(*attribute));
+    if (!p || !*p) {
+        Report(doc, VELK_ERROR_ATTRIBUTES, namePosition, data);
+        return nullptr;
+    }
+    p = VelkBase::SkipWhiteSpace(p);
+    if (!p || !*p || *p != '=') {
+        Report(doc, VELK_ERROR_ATTRIBUTES, p, data);
+        return nullptr;
+    }
+    p = VelkBase::SkipWhiteSpace(p + 1);
+    if (!p || !*p) {
+        Report(doc, VELK_ERROR_ATTRIBUTES, p, data);
+        return nullptr;
+    }
+
+    std::string& value = VelkAccess::Value(*attribute);
+    if (*p == '\'' || *p == '\"') return ReadQuotedValue(p + 1, *p, &value, utf8);
+    // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
+    const char* start = p;
+    while (*p && !Is(*p, kSpace) && *p != '/' && *p != '>') ++p;
+    value.assign(start, static_cast<size_t>(p - start));
+    return p;
+}
+
 // Reads one attribute of element at p into its set; returns where the start tag
 // goes on, or null (with the error recorded) when the element's parse ends.
 const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
-                          VelkParsingData* data, VelkDocument* doc) {
+                          const ParseContext& ctx) {
     VelkAttribute* attribute = new (std::nothrow) VelkAttribute();
     if (!attribute) {
-        Report(doc, VELK_ERROR_ALLOCATION, gap, data);
+        Report(ctx.doc, VELK_ERROR_ALLOCATION, gap, ctx.data);
         return nullptr;
     }
-    attribute->SetDocument(doc);
+    attribute->SetDocument(ctx.doc);
     const char* start = p;
-    p = attribute->Parse(p, data);
+    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8);
     if (!p || !*p) {
-        Report(doc, VELK_ERROR_PARSE_ELEMENT, start, data);
+        Report(ctx.doc, VELK_ERROR_PARSE_ELEMENT, start, ctx.data);
         delete attribute;
         return nullptr;
     }
     if (VelkAttribute* existing = names->Find(VelkAccess::Name(*attribute))) {
         // A repeated name: the later value wins and the parse ends there.
         VelkAccess::Value(*existing).swap(VelkAccess::Value(*attribute));
-        Report(doc, VELK_ERROR_ATTRIBUTES, start, data);
+        Report(ctx.doc, VELK_ERROR_ATTRIBUTES, start, ctx.data);
         delete attribute;
         return nullptr;
     }
@@ -587,8 +1026,9 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
 }
 
 // Reads the start tag of element from p, up to and including its "/>" or '>'.
-StartTag ReadStartTag(VelkElement* element, const char** position, VelkParsingData* data,
-                      VelkDocument* doc) {
+StartTag ReadStartTag(VelkElement* element, const char** position, const ParseContext& ctx) {
+    VelkDocument* doc = ctx.doc;
+    VelkParsingData* data = ctx.data;
     const char* p = VelkBase::SkipWhiteSpace(*position);
     if (!p || !*p) {
         Report(doc, VELK_ERROR_PARSE_ELEMENT, nullptr, data);
@@ -607,7 +1047,7 @@ StartTag ReadStartTag(VelkElement* element, const char** position, VelkParsingDa
         Report(doc, VELK_ERROR_ELEMENT_NAME, nullptr, data);
         return StartTag::kFailed;
     }
-    p = VelkBase::ReadName(namePosition, &name);
+    p = ReadNameAs(NamesOf(ctx.utf8), namePosition, &name);
     if (!p || !*p) {
         Report(doc, VELK_ERROR_ELEMENT_NAME, namePosition, data);
         return StartTag::kFailed;
@@ -634,13 +1074,14 @@ StartTag ReadStartTag(VelkElement* element, const char** position, VelkParsingDa
             *position = p + 1;
             return StartTag::kOpen;
         }
-        p = ReadAttribute(&names, gap, p, data, doc);
+        p = ReadAttribute(&names, gap, p, ctx);
         if (!p) return StartTag::kFailed;
     }
 }
 
-// Whether the text at p is the end tag of element: "</", its name, '>', letter
-// case ignored. Compared in place, without building the tag text.
+// Whether the text at p is the end tag of element: "</", its name, white
+// space, '>', letter case ignored. Compared in place, without building the tag
+// text.
 const char* MatchEndTag(const VelkElement& element, const char* p) {
     if (p[0] != '<' || p[1] != '/') return nullptr;
     p += 2;
@@ -648,65 +1089,104 @@ const char* MatchEndTag(const VelkElement& element, const char* p) {
         if (ToLower(*p) != ToLower(c)) return nullptr;
         ++p;
     }
+    while (Is(*p, kSpace)) ++p;
     return *p == '>' ? p + 1 : nullptr;
+}
+
+// With condensing off, white space between the children of an element that
+// holds no other text is layout, and is dropped as it is when condensing; in
+// mixed content, or as the whole content of an element, it is text that a
+// reader sees, and stays.
+void DropLayoutText(VelkElement* element) {
+    bool markup = false;
+    for (const VelkNode* child = element->FirstChild(); child; child = child->NextSibling()) {
+        const VelkText* text = child->ToText();
+        if (text && (text->CDATA() || !text->Blank())) return;
+        markup = markup || !text;
+    }
+    if (!markup) return;
+    for (VelkNode* child = element->FirstChild(); child;) {
+        VelkNode* next = child->NextSibling();
+        if (child->ToText()) element->RemoveChild(child);
+        child = next;
+    }
+}
+
+// The next piece of content at or after p: white space before it is skipped
+// when condensing; otherwise it is text, kept or dropped by DropLayoutText.
+const char* NextPiece(const char* p, bool condense) {
+    return condense ? VelkBase::SkipWhiteSpace(p) : p;
+}
+
+// Reads a run of text into a new child of parent; null when it cannot be made.
+const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext& ctx,
+                          bool condense) {
+    VelkText* text = new (std::nothrow) VelkText("");
+    if (!text) {
+        Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+        return nullptr;
+    }
+    p = ParseText(text, p, ctx);
+    if (condense && text->Blank()) {
+        delete text;
+    } else {
+        parent->LinkEndChild(text);
+    }
+    return p;
 }
 
 // Reads the content of root from p, descending into child elements. Returns the
 // position of the "</" that ends root's content, or (with error 6 recorded)
 // the end of the input when root's own content runs out, or null when the parse
 // of root fails.
-const char* ReadContent(VelkElement* root, const char* p, VelkParsingData* data,
-                        VelkDocument* doc) {
+const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx) {
+    const bool condense = VelkBase::condenseWhiteSpace;
     VelkElement* current = root;
-    p = VelkBase::SkipWhiteSpace(p);
+    p = NextPiece(p, condense);
     while (p && *p) {
         if (*p != '<') {
-            VelkText* text = new (std::nothrow) VelkText("");
-            if (!text) {
-                Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
-                return nullptr;
-            }
-            p = text->Parse(p, data);
-            if (text->Blank()) {
-                delete text;
-            } else {
-                current->LinkEndChild(text);
-            }
-        } else if (VelkBase::StringEqual(p, "</", false)) {
-            if (current == root) return p;
-            const char* after = MatchEndTag(*current, p);
-            if (!after) {
-                Report(doc, VELK_ERROR_END_TAG, p, data);
-                return nullptr;
-            }
-            p = after;
-            current = static_cast<VelkElement*>(current->Parent());
+            p = ReadTextChild(current, p, ctx, condense);
+            if (!p) return nullptr;
         } else {
-            VelkNode* node = current->Identify(p);
-            if (!node) return nullptr;
-            current->LinkEndChild(node);
-            if (VelkElement* child = node->ToElement()) {
-                const StartTag tag = ReadStartTag(child, &p, data, doc);
-                if (tag == StartTag::kFailed) {
-                    Report(doc, VELK_ERROR_ELEMENT_VALUE, nullptr, data);
+            const Markup kind = ClassifyAt(p, ctx.utf8);
+            if (kind == Markup::kEndTag) {
+                if (!condense) DropLayoutText(current);
+                if (current == root) return p;
+                const char* after = MatchEndTag(*current, p);
+                if (!after) {
+                    Report(ctx.doc, VELK_ERROR_END_TAG, p, ctx.data);
                     return nullptr;
                 }
-                if (tag == StartTag::kOpen) current = child;
+                p = after;
+                current = static_cast<VelkElement*>(current->Parent());
             } else {
-                p = node->Parse(p, data);
+                VelkNode* node = NewNode(kind);
+                if (!node) {
+                    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+                    return nullptr;
+                }
+                current->LinkEndChild(node);
+                if (kind != Markup::kElement) {
+                    p = ParseNode(node, p, ctx);
+                } else {
+                    VelkElement* child = static_cast<VelkElement*>(node);
+                    const StartTag tag = ReadStartTag(child, &p, ctx);
+                    if (tag == StartTag::kFailed) {
+                        Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
+                        return nullptr;
+                    }
+                    if (tag == StartTag::kOpen) current = child;
+                }
             }
         }
-        p = VelkBase::SkipWhiteSpace(p);
+        if (p) p = NextPiece(p, condense);
     }
-    Report(doc, VELK_ERROR_ELEMENT_VALUE, nullptr, data);
+    Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
     return current == root ? p : nullptr;
 }
 
-}  // namespace
-
-const char* VelkElement::Parse(const char* p, VelkParsingData* data) {
-    VelkDocument* doc = ReportTarget(*this, data);
-    switch (ReadStartTag(this, &p, data, doc)) {
+const char* ParseElement(VelkElement* element, const char* p, const ParseContext& ctx) {
+    switch (ReadStartTag(element, &p, ctx)) {
         case StartTag::kFailed:
             return nullptr;
         case StartTag::kEmpty:
@@ -714,146 +1194,175 @@ const char* VelkElement::Parse(const char* p, VelkParsingData* data) {
         case StartTag::kOpen:
             break;
     }
-    p = ReadContent(this, p, data, doc);
+    p = ReadContent(element, p, ctx);
     if (!p || !*p) return nullptr;
-    if (const char* after = MatchEndTag(*this, p)) return after;
-    Report(doc, VELK_ERROR_END_TAG, p, data);
+    if (const char* after = MatchEndTag(*element, p)) return after;
+    Report(ctx.doc, VELK_ERROR_END_TAG, p, ctx.data);
     return nullptr;
 }
 
+}  // namespace
+
+const char* VelkElement::Parse(const char* p, VelkParsingData* data) {
+    return ParseElement(this, p, ContextOf(*this, data));
+}
+
 const char* VelkElement::ReadValue(const char* p, VelkParsingData* data) {
-    return ReadContent(this, p, data, ReportTarget(*this, data));
+    return ReadContent(this, p, ContextOf(*this, data));
 }
 
 const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
-    p = SkipWhiteSpace(p);
-    if (!p || !*p) return nullptr;
-    MarkLocation(*this, p, data);
-
-    const char* namePosition = p;
-    p = ReadName(p, &name);
-    if (!p || !*p) {
-        Report(document, VELK_ERROR_ATTRIBUTES, namePosition, data);
-        return nullptr;
-    }
-    p = SkipWhiteSpace(p);
-    if (!p || !*p || *p != '=') {
-        Report(document, VELK_ERROR_ATTRIBUTES, p, data);
-        return nullptr;
-    }
-    p = SkipWhiteSpace(p + 1);
-    if (!p || !*p) {
-        Report(document, VELK_ERROR_ATTRIBUTES, p, data);
-        return nullptr;
-    }
-
-    if (*p == '\'' || *p == '\"') {
-        // Most values hold no reference: scan to the closing quote and take them whole.
-        const char quote = *p;
-        const char* start = p + 1;
-        const char* end = start;
-        while (*end != quote && *end != '&' && *end) ++end;
-        if (*end == quote) {
-            value.assign(start, static_cast<size_t>(end - start));
-            return end + 1;
-        }
-        return ReadText(start, &value, false, quote == '\'' ? "'" : "\"", false);
-    }
-    // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
-    const char* start = p;
-    while (*p && !Is(*p, kSpace) && *p != '/' && *p != '>') ++p;
-    value.assign(start, static_cast<size_t>(p - start));
-    return p;
+    return ParseAttribute(this, p, data, document && document->Utf8());
 }
 
 // ---------------------------------------------------------------------------
 // Leaf parsing
 
-const char* VelkComment::Parse(const char* p, VelkParsingData* data) {
-    std::string& text = VelkAccess::Value(*this);
-    text.clear();
-    p = SkipWhiteSpace(p);
-    if (p) MarkLocation(*this, p, data);
-    if (!p || !StringEqual(p, "<!--", false)) {
-        Report(*this, VELK_ERROR_PARSE_COMMENT, p, data);
-        return nullptr;
-    }
-    return ReadText(p + 4, &text, false, "-->", false);
+namespace {
+
+// Reports that markup opened at start never ends; always null.
+const char* Unclosed(int err, const char* start, const ParseContext& ctx) {
+    Report(ctx.doc, err, start, ctx.data);
+    return nullptr;
 }
 
-const char* VelkText::Parse(const char* p, VelkParsingData* data) {
-    std::string& text = VelkAccess::Value(*this);
+const char* ParseComment(VelkComment* comment, const char* p, const ParseContext& ctx) {
+    std::string& text = VelkAccess::Value(*comment);
     text.clear();
-    MarkLocation(*this, p, data);
+    p = VelkBase::SkipWhiteSpace(p);
+    if (p) MarkLocation(*comment, p, ctx.data);
+    if (!p || !VelkBase::StringEqual(p, "<!--", false)) {
+        Report(ctx.doc, VELK_ERROR_PARSE_COMMENT, p, ctx.data);
+        return nullptr;
+    }
+    const char* body = p + 4;
+    const char* end = SkipMarkup(Markup::kComment, body);
+    if (!end) return Unclosed(VELK_ERROR_PARSE_COMMENT, p, ctx);
+    // The byte model decodes references in comments; the UTF-8 model keeps them
+    // as written, as XML readers do.
+    if (ctx.utf8) {
+        text.assign(body, static_cast<size_t>(end - 3 - body));
+    } else {
+        VelkBase::ReadText(body, &text, false, "-->", false);
+    }
+    return end;
+}
+
+// A CDATA section's content is kept exactly: no reference is decoded and no
+// white space condensed.
+const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
+    std::string& value = VelkAccess::Value(*text);
+    value.clear();
+    MarkLocation(*text, p, ctx.data);
+    const bool cdata = std::strncmp(p, "<![CDATA[", 9) == 0;
+    text->SetCDATA(cdata);
+    if (cdata) {
+        const char* body = p + 9;
+        const char* end = SkipMarkup(Markup::kCData, body);
+        if (!end) return Unclosed(VELK_ERROR_PARSE_UNKNOWN, p, ctx);
+        value.assign(body, static_cast<size_t>(end - 3 - body));
+        return end;
+    }
     // The '<' that ends the text is left for the caller: it begins the next markup.
     bool found;
-    const char* end = ReadTextUpTo(p, &text, condenseWhiteSpace, "<", false, &found);
+    const char* end =
+        ReadTextUpTo(p, &value, VelkBase::condenseWhiteSpace, ctx.utf8, "<", false, &found);
     return end ? end : p;
 }
 
-const char* VelkDeclaration::Parse(const char* p, VelkParsingData* data) {
-    p = SkipWhiteSpace(p);
-    if (!p || !*p || !StringEqual(p, "<?xml", true)) {
-        Report(*this, VELK_ERROR_PARSE_DECLARATION, nullptr, data);
+// Reads version, encoding and standalone in any order up to the first '>'
+// outside their quoted values. A declaration that fails or never ends records
+// error 12 at its start.
+const char* ParseDeclaration(VelkDeclaration* declaration, const char* p, const ParseContext& ctx) {
+    p = VelkBase::SkipWhiteSpace(p);
+    if (!p || !*p || !VelkBase::StringEqual(p, "<?xml", true)) {
+        Report(ctx.doc, VELK_ERROR_PARSE_DECLARATION, nullptr, ctx.data);
         return nullptr;
     }
-    MarkLocation(*this, p, data);
+    MarkLocation(*declaration, p, ctx.data);
+    const char* start = p;
     p += 5;
+    std::string& version = VelkAccess::Version(*declaration);
+    std::string& encoding = VelkAccess::Encoding(*declaration);
+    std::string& standalone = VelkAccess::Standalone(*declaration);
     version.clear();
     encoding.clear();
     standalone.clear();
 
     while (p && *p) {
         if (*p == '>') return p + 1;
-        p = SkipWhiteSpace(p);
+        p = VelkBase::SkipWhiteSpace(p);
         std::string* field = nullptr;
-        if (StringEqual(p, "version", true)) {
+        if (VelkBase::StringEqual(p, "version", true)) {
             field = &version;
-        } else if (StringEqual(p, "encoding", true)) {
+        } else if (VelkBase::StringEqual(p, "encoding", true)) {
             field = &encoding;
-        } else if (StringEqual(p, "standalone", true)) {
+        } else if (VelkBase::StringEqual(p, "standalone", true)) {
             field = &standalone;
         }
         if (field) {
+            // Read untracked: an error found later is reported at the start.
             VelkAttribute attribute;
-            p = attribute.Parse(p, data);
+            p = attribute.Parse(p, nullptr);
             *field = attribute.Value();
         } else {
             while (*p && !Is(*p, kSpace) && *p != '>') ++p;
         }
     }
-    return nullptr;
+    return Unclosed(VELK_ERROR_PARSE_DECLARATION, start, ctx);
+}
+
+// Keeps the markup verbatim between its '<' and the '>' that ends it.
+const char* ParseUnknown(VelkUnknown* unknown, const char* p, const ParseContext& ctx) {
+    p = VelkBase::SkipWhiteSpace(p);
+    if (p) MarkLocation(*unknown, p, ctx.data);
+    if (!p || *p != '<') {
+        Report(ctx.doc, VELK_ERROR_PARSE_UNKNOWN, p, ctx.data);
+        return nullptr;
+    }
+    const Markup kind = ClassifyAt(p, ctx.utf8);
+    const char* end = SkipMarkup(kind, p + OpenerLength(kind));
+    if (!end) return Unclosed(VELK_ERROR_PARSE_UNKNOWN, p, ctx);
+    VelkAccess::Value(*unknown).assign(p + 1, static_cast<size_t>(end - 1 - (p + 1)));
+    return end;
+}
+
+}  // namespace
+
+const char* VelkComment::Parse(const char* p, VelkParsingData* data) {
+    return ParseComment(this, p, ContextOf(*this, data));
+}
+
+const char* VelkText::Parse(const char* p, VelkParsingData* data) {
+    return ParseText(this, p, ContextOf(*this, data));
+}
+
+const char* VelkDeclaration::Parse(const char* p, VelkParsingData* data) {
+    return ParseDeclaration(this, p, ContextOf(*this, data));
 }
 
 const char* VelkUnknown::Parse(const char* p, VelkParsingData* data) {
-    p = SkipWhiteSpace(p);
-    if (p) MarkLocation(*this, p, data);
-    if (!p || *p != '<') {
-        Report(*this, VELK_ERROR_PARSE_UNKNOWN, p, data);
-        return nullptr;
-    }
-    ++p;
-    const char* start = p;
-    while (*p && *p != '>') ++p;
-    VelkAccess::Value(*this).assign(start, static_cast<size_t>(p - start));
-    return *p == '>' ? p + 1 : p;
+    return ParseUnknown(this, p, ContextOf(*this, data));
 }
 
 // ---------------------------------------------------------------------------
 // Stream input
+//
+// A stream reader moves the characters of one node from the stream to a
+// string, which the text parser then reads; it tells kinds and extents with
+// the parser's own classifier and scanner.
 
 namespace {
 
 constexpr int kEndOfStream = std::char_traits<char>::eof();
 
-// Takes characters up to and including the next '>' (or to the end of the stream).
-void StreamThroughClose(std::istream* in, std::string* tag) {
-    while (in->good()) {
-        const int c = in->get();
-        if (c == kEndOfStream) return;
-        *tag += static_cast<char>(c);
-        if (c == '>') return;
-    }
+// Moves the next character to tag; false at the end of the stream.
+bool TakeChar(std::istream* in, std::string* tag) {
+    if (!in->good()) return false;
+    const int c = in->get();
+    if (c == kEndOfStream) return false;
+    *tag += static_cast<char>(c);
+    return true;
 }
 
 bool EndsWith(const std::string& s, const char* suffix) {
@@ -861,12 +1370,55 @@ bool EndsWith(const std::string& s, const char* suffix) {
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// Finishes an element's start tag; true when content follows it.
-bool StreamStartTag(std::istream* in, std::string* tag) {
-    StreamThroughClose(in, tag);
-    if (tag->size() < 3) return false;
-    if (EndsWith(*tag, "/>")) return false;
-    return EndsWith(*tag, ">");
+// Moves one piece of markup from the '<' that the stream stands at to its
+// end, taking only the bytes needed to tell its kind before following it.
+// False when the stream ends first.
+bool StreamMarkup(std::istream* in, std::string* tag, bool utf8, Markup* kind) {
+    const size_t start = tag->size();
+    if (!TakeChar(in, tag)) return false;
+    for (;;) {
+        *kind = ClassifyMarkup(tag->data() + start, tag->size() - start, true, utf8);
+        if (*kind != Markup::kUndecided) break;
+        if (!TakeChar(in, tag)) {
+            *kind = ClassifyMarkup(tag->data() + start, tag->size() - start, false, utf8);
+            break;
+        }
+    }
+    MarkupEnd end(*kind);
+    for (size_t i = start + OpenerLength(*kind); i < tag->size(); ++i) {
+        if (end.Feed((*tag)[i])) return true;
+    }
+    while (TakeChar(in, tag)) {
+        if (end.Feed(tag->back())) return true;
+    }
+    return false;
+}
+
+// Moves the content of an element whose start tag has been read, nested
+// elements included, through its end tag: each start tag that is not empty
+// adds a level, each end tag (whatever its name) takes one away.
+void StreamContent(std::istream* in, std::string* tag, bool utf8) {
+    size_t depth = 1;
+    while (depth > 0) {
+        Markup kind;
+        if (!VelkBase::StreamTo(in, '<', tag) || !StreamMarkup(in, tag, utf8, &kind)) return;
+        if (kind == Markup::kEndTag) {
+            --depth;
+        } else if (kind == Markup::kElement && !EndsWith(*tag, "/>")) {
+            ++depth;
+        }
+    }
+}
+
+bool Utf8Model(const VelkNode& node) {
+    const VelkDocument* doc = node.GetDocument();
+    return doc && doc->Utf8();
+}
+
+// Moves the text up to the next markup and that markup.
+void StreamLeaf(std::istream* in, std::string* tag, bool utf8) {
+    Markup kind;
+    if (VelkBase::StreamTo(in, '<', tag)) StreamMarkup(in, tag, utf8, &kind);
 }
 
 }  // namespace
@@ -893,118 +1445,42 @@ bool VelkBase::StreamTo(std::istream* in, int character, std::string* tag) {
 }
 
 void VelkText::StreamIn(std::istream* in, std::string* tag) {
-    while (in->good()) {
-        const int c = in->peek();
-        if (c == '<' || c == kEndOfStream) return;
-        *tag += static_cast<char>(c);
-        in->get();
-    }
+    StreamTo(in, '<', tag);
 }
 
 void VelkUnknown::StreamIn(std::istream* in, std::string* tag) {
-    StreamThroughClose(in, tag);
+    StreamLeaf(in, tag, Utf8Model(*this));
 }
 
 void VelkDeclaration::StreamIn(std::istream* in, std::string* tag) {
-    StreamThroughClose(in, tag);
+    StreamLeaf(in, tag, Utf8Model(*this));
 }
 
 void VelkComment::StreamIn(std::istream* in, std::string* tag) {
-    while (in->good()) {
-        const int c = in->get();
-        if (c == kEndOfStream) return;
-        *tag += static_cast<char>(c);
-        const size_t n = tag->size();
-        if (c == '>' && n >= 3 && (*tag)[n - 2] == '-' && (*tag)[n - 3] == '-') return;
-    }
+    StreamLeaf(in, tag, Utf8Model(*this));
 }
 
-namespace {
-
-// Takes one piece of markup inside element content, from its '<' up to, not
-// including, its '>'. Returns false when the stream ends first; *closing tells
-// whether the piece is an end tag (its first character after '<' and white
-// space is '/').
-bool StreamPiece(std::istream* in, std::string* tag, bool* closing) {
-    *closing = false;
-    bool decided = false;
-    for (;;) {
-        if (!in->good()) return false;
-        const int c = in->peek();
-        if (c == kEndOfStream) return false;
-        if (c == '>') return true;
-        *tag += static_cast<char>(c);
-        in->get();
-        if (!decided && c != '<' && !VelkBase::IsWhiteSpace(c)) {
-            decided = true;
-            *closing = c == '/';
-        }
-    }
-}
-
-}  // namespace
-
-// Follows nested elements with a depth count: each open start tag adds a level,
-// each end tag (whatever its name) or stop at a level takes one away.
 void VelkElement::StreamIn(std::istream* in, std::string* tag) {
-    if (!StreamStartTag(in, tag)) return;
-    VelkText text("");
-    size_t depth = 1;
-    while (depth > 0) {
-        StreamWhiteSpace(in, tag);
-        if (in->good() && in->peek() != '<') {
-            text.StreamIn(in, tag);
-            continue;
-        }
-        if (!in->good()) return;  // the stream ended: every open level stops here
-
-        VELK_ASSERT(in->peek() == '<');
-        const size_t start = tag->size();
-        bool closing;
-        if (!StreamPiece(in, tag, &closing)) return;
-        if (closing) {
-            const int c = in->get();
-            VELK_ASSERT(c == '>');
-            *tag += static_cast<char>(c);
-            --depth;
-            continue;
-        }
-        VelkNode* node = Identify(tag->c_str() + start);
-        if (!node) {
-            --depth;
-            continue;
-        }
-        const bool isElement = node->ToElement() != nullptr;
-        if (!isElement) node->StreamIn(in, tag);
-        delete node;
-        if (isElement && StreamStartTag(in, tag)) ++depth;
-    }
+    const bool utf8 = Utf8Model(*this);
+    Markup kind;
+    if (!StreamTo(in, '<', tag) || !StreamMarkup(in, tag, utf8, &kind)) return;
+    if (kind == Markup::kElement && !EndsWith(*tag, "/>")) StreamContent(in, tag, utf8);
 }
 
+// Reads the top-level markup (and any text between, which the parse then
+// refuses) up to the end of the first element.
 void VelkDocument::StreamIn(std::istream* in, std::string* tag) {
     if (!StreamTo(in, '<', tag)) {
         SetError(VELK_ERROR_EMPTY_TAG, nullptr, nullptr);
         return;
     }
-    while (in->good()) {
-        const size_t start = tag->size();
-        while (in->good()) {
-            const int c = in->peek();
-            if (c == '>' || c == kEndOfStream) break;
-            *tag += static_cast<char>(c);
-            in->get();
-        }
-        if (!in->good()) break;
-
-        VelkNode* node = Identify(tag->c_str() + start);
-        if (!node) {
-            SetError(VELK_ERROR, nullptr, nullptr);
+    Markup kind;
+    while (StreamMarkup(in, tag, utf8, &kind)) {
+        if (kind == Markup::kElement) {
+            if (!EndsWith(*tag, "/>")) StreamContent(in, tag, utf8);
             return;
         }
-        node->StreamIn(in, tag);
-        const bool isElement = node->ToElement() != nullptr;
-        delete node;
-        if (isElement) return;
+        if (!StreamTo(in, '<', tag)) break;
     }
     SetError(VELK_ERROR, nullptr, nullptr);
 }

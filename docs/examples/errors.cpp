@@ -31,7 +31,7 @@ int main() {
     Check("attribute", "<a b>");
     Check("unclosed", "<a><b/>");
     Check("empty", "");
-    Check("trailing", "<a/> and then some text");  // top-level text ends the parse quietly
+    Check("trailing", "<a/> and then some text");  // text outside the root element
 
     VelkDocument doc;
     if (!doc.LoadFile("missing.xml") && doc.ErrorCode() == VelkDocument::VELK_ERROR_OPEN_FILE)
