@@ -239,6 +239,12 @@ case_escaping() {
     expect_status 0 "references"
     expect_out "$(printf '%s\303\251\303\251 \303\251 \360\237\230\200</t>' "<t a='&quot;q&quot;'>x &lt; y &amp;A")
 " "references decoded to UTF-8, characters written as themselves"
+    printf '<t a="x&#10;y\ty">a&#13;\r\nb</t>' >white.xml
+    run format --keep-whitespace white.xml
+    expect_status 0 "white space characters from references"
+    expect_out '<t a="x&#x0A;y y">a&#x0D;
+b</t>
+' "written as references where a literal one would read otherwise"
 }
 
 # A UTF-8 document in the pretty form comes back byte for byte: non-ASCII
@@ -299,11 +305,10 @@ case_other_encodings() {
 # check's exit status, then the message after the file name.
 case_refusals() {
     local -a cases=(
-        '<!DOCTYPE r [<!ENTITY e "x">]>\n<r>&e;</r>\n|0|:2:4: error: cannot write back '"'&e;'"': velk reads only the five predefined entities and character references'
-        '<r a="&e;"/>|0|:1:7: error: cannot write back '"'&e;'"': velk reads only the five predefined entities and character references'
-        '<r>a & b</r>|0|:1:6: error: cannot write back '"'&'"': velk reads only the five predefined entities and character references'
-        '<r>&#xD800;</r>|0|:1:4: error: cannot write back '"'&#xD800;'"': velk reads only the five predefined entities and character references'
-        '<r a="x&#10;y"/>|0|:1:8: error: cannot write back '"'&#10;'"': written back as the character itself, it would read otherwise'
+        '<!DOCTYPE r [<!ENTITY e "x">]>\n<r>&e;</r>\n|0|:2:4: error: cannot write back the entity reference '"'&e;'"': velk expands only the five predefined entities'
+        '<r a="&e;"/>|0|:1:7: error: cannot write back the entity reference '"'&e;'"': velk expands only the five predefined entities'
+        '<r>a & b</r>|1|:1:6: error: '"'&'"' is not a reference XML allows'
+        '<r>&#xD800;</r>|1|:1:4: error: '"'&#xD800;'"' is not a reference XML allows'
         '<?xml version="1.0" encoding="x-unknown"?><r/>|0|: error: iconv does not know the encoding '"'x-unknown'"', so the file cannot be written back in it'
         '<r>caf\xe9</r>|1|:1:7: error: bytes not valid in the encoding '"'UTF-8'"
     )
@@ -327,16 +332,18 @@ case_refusals() {
         run check "kept$i.xml"
         expect_status "$check_status" "check of kept$i.xml"
     done
-    printf '<r a="x&#10;y">&#13;</r>' >text-cr.xml
-    run format --keep-whitespace text-cr.xml
-    expect_status 1 "a carriage return reference in an attribute, text kept"
-    expect_err "text-cr.xml:1:8: error: cannot write back '&#10;': written back as the character itself, it would read otherwise
-" "the first of them"
-    printf '<r>a&#13;b</r>' >text-cr.xml
-    run format text-cr.xml
-    expect_status 0 "a carriage return reference in text is white space when text is condensed"
-    run format --keep-whitespace text-cr.xml
-    expect_status 1 "a carriage return reference in kept text"
+    # Condensing trims each text, so a CDATA section that stands between texts
+    # would run into its neighbours: format refuses, --keep-whitespace writes it.
+    printf '<r>\n  some text\n  <![CDATA[more]]>\n  text\n</r>\n' >seams.xml
+    cp seams.xml edit-seams.xml
+    run format -i edit-seams.xml
+    expect_status 1 "format -i of text that would read otherwise"
+    expect_err 'edit-seams.xml:1:4: error: the written form would read differently here: text "some text more text" would read as text "some textmoretext"; nothing written (--keep-whitespace writes text as it stands)
+' "the first difference, where it begins"
+    expect_bytes edit-seams.xml seams.xml "a refused file is left as it is"
+    run format --keep-whitespace -i edit-seams.xml
+    expect_status 0 "--keep-whitespace writes it"
+    expect_bytes edit-seams.xml seams.xml "as it stands"
     expect_no_temporaries "refusals"
 }
 

@@ -20,11 +20,6 @@ namespace {
 
 constexpr size_t npos = std::string::npos;
 
-constexpr const char kNotRead[] =
-    "velk reads only the five predefined entities and character references";
-constexpr const char kReadsOtherwise[] =
-    "written back as the character itself, it would read otherwise";
-
 bool At(const std::string& text, size_t p, const char* s) {
     return text.compare(p, std::strlen(s), s) == 0;
 }
@@ -42,15 +37,12 @@ int DigitValue(char c, bool hex) {
     return -1;
 }
 
-// The length of the reference at p that the library reads as XML readers do,
-// or 0; sets *character to the character a character reference stands for
-// and to 0 for one of the five predefined entities.
-size_t ReadReference(const std::string& text, size_t p, unsigned long* character) {
+// The length of the reference at p that the library reads as XML readers
+// do: one of the five predefined entities or a character reference to a
+// character XML allows; 0 when there is none.
+size_t ReferenceLength(const std::string& text, size_t p) {
     for (const VelkBase::Entity& entity : VelkBase::entity) {
-        if (At(text, p, entity.str)) {
-            *character = 0;
-            return entity.strLength;
-        }
+        if (At(text, p, entity.str)) return entity.strLength;
     }
     if (!At(text, p, "&#")) return 0;
     size_t q = p + 2;
@@ -63,14 +55,7 @@ size_t ReadReference(const std::string& text, size_t p, unsigned long* character
         if (c > 0x10FFFF) return 0;
     }
     if (q == digits || q == text.size() || text[q] != ';' || !IsXmlCharacter(c)) return 0;
-    *character = c;
     return q + 1 - p;
-}
-
-// Whether readers read character c otherwise when it stands as itself.
-bool ReadsOtherwiseLiteral(unsigned long c, bool inAttribute, bool exactText) {
-    if (c == '\r') return inAttribute || exactText;
-    return inAttribute && (c == '\t' || c == '\n');
 }
 
 // The reference at p as written, for messages: up to its ';', or '&' alone.
@@ -80,16 +65,32 @@ std::string ReferenceAt(const std::string& text, size_t p) {
     return "&";
 }
 
+bool IsNameByte(char c, bool first) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    const bool letter = (b | 0x20) >= 'a' && (b | 0x20) <= 'z';
+    if (letter || b == '_' || b == ':' || b >= 0x80) return true;
+    return !first && ((b >= '0' && b <= '9') || b == '-' || b == '.');
+}
+
+// Whether reference is "&" name ";", an entity that a DOCTYPE may declare.
+bool IsEntityReference(const std::string& reference) {
+    if (reference.size() < 3 || reference.back() != ';') return false;
+    for (size_t i = 1; i + 1 < reference.size(); ++i) {
+        if (!IsNameByte(reference[i], i == 1)) return false;
+    }
+    return true;
+}
+
 class ReferenceScanner {
 public:
-    ReferenceScanner(const std::string& text, bool exactText, UnfaithfulReference* found)
-        : text(text), exactText(exactText), found(found) {}
+    ReferenceScanner(const std::string& text, bool entities, UnreadReference* found)
+        : text(text), entities(entities), found(found) {}
 
     bool Scan() {
         size_t p = 0;
         while ((p = text.find_first_of("<&", p)) != npos) {
             if (text[p] == '&') {
-                if (Unfaithful(p, false)) return true;
+                if (Unread(p)) return true;
                 ++p;
             } else if (At(text, p, "<!--")) {
                 p = After(text, p + 4, "-->");
@@ -107,17 +108,16 @@ public:
     }
 
 private:
-    // Whether the '&' at p is unfaithful; if so, records it.
-    bool Unfaithful(size_t p, bool inAttribute) {
-        unsigned long c;
-        const size_t length = ReadReference(text, p, &c);
-        const char* reason = length == 0                                        ? kNotRead
-                             : ReadsOtherwiseLiteral(c, inAttribute, exactText) ? kReadsOtherwise
-                                                                                : nullptr;
-        if (!reason) return false;
+    // Whether the '&' at p starts no reference that the library reads (and,
+    // unless entities are sought, no entity reference); if so, records it.
+    bool Unread(size_t p) {
+        if (ReferenceLength(text, p) != 0) return false;
+        std::string reference = ReferenceAt(text, p);
+        const bool entity = IsEntityReference(reference);
+        if (entity && !entities) return false;
         found->at = p;
-        found->reference = length ? text.substr(p, length) : ReferenceAt(text, p);
-        found->reason = reason;
+        found->reference = std::move(reference);
+        found->entity = entity;
         return true;
     }
 
@@ -131,7 +131,7 @@ private:
             }
             const size_t close = std::min(text.find(text[q], q + 1), text.size());
             for (size_t amp = text.find('&', q); amp < close; amp = text.find('&', amp + 1)) {
-                if (Unfaithful(amp, true)) return true;
+                if (Unread(amp)) return true;
             }
             q = close + 1;
         }
@@ -164,8 +164,8 @@ private:
     }
 
     const std::string& text;
-    const bool exactText;
-    UnfaithfulReference* const found;
+    const bool entities;
+    UnreadReference* const found;
 };
 
 bool IsXmlSpace(char c) {
@@ -201,7 +201,7 @@ public:
         }
         EndRun();
         if (const VelkElement* element = node.ToElement()) {
-            Add("element " + element->SValue(), node);
+            Add("element <" + element->SValue() + '>', node);
             for (const VelkAttribute* a = element->FirstAttribute(); a; a = a->Next())
                 Add(std::string("attribute ") + a->Name() + "=\"" + a->Value() + '"', node);
             holdsText.push_back(HoldsText(node));
@@ -209,13 +209,13 @@ public:
         }
         if (node.Type() == VelkNode::DECLARATION) {
             const auto& declaration = static_cast<const VelkDeclaration&>(node);
-            Add(std::string("declaration ") + declaration.Version() + ' ' + declaration.Encoding() +
-                    ' ' + declaration.Standalone(),
+            Add(std::string("declaration version=\"") + declaration.Version() + "\" encoding=\"" +
+                    declaration.Encoding() + "\" standalone=\"" + declaration.Standalone() + '"',
                 node);
         } else if (node.Type() == VelkNode::COMMENT) {
-            Add("comment " + node.SValue(), node);
+            Add("comment \"" + node.SValue() + '"', node);
         } else {
-            Add("markup " + node.SValue(), node);
+            Add("markup <" + node.SValue() + '>', node);
         }
         return false;
     }
@@ -224,7 +224,7 @@ public:
         if (!node.ToElement()) return;
         EndRun();
         holdsText.pop_back();
-        Add("end " + node.SValue(), node);
+        Add("end of <" + node.SValue() + '>', node);
         if (node.Parent() && node.Parent()->ToDocument() && firstElementEnd == 0)
             firstElementEnd = items.size();
     }
@@ -247,7 +247,7 @@ private:
         std::string text = exactText ? std::move(run) : Collapse(run);
         run.clear();
         const bool seen = exactText ? holdsText.back() : !text.empty();
-        if (seen) items.push_back(ViewItem{"text " + text, runWhere});
+        if (seen) items.push_back(ViewItem{"text \"" + text + '"', runWhere});
     }
 
     const bool exactText;
@@ -262,8 +262,8 @@ private:
 
 }  // namespace
 
-bool FindUnfaithfulReference(const std::string& text, bool exactText, UnfaithfulReference* found) {
-    return ReferenceScanner(text, exactText, found).Scan();
+bool FindUnreadReference(const std::string& text, bool entities, UnreadReference* found) {
+    return ReferenceScanner(text, entities, found).Scan();
 }
 
 std::vector<ViewItem> ReaderView(const VelkDocument& doc, bool exactText, bool firstElementOnly) {

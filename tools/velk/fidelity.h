@@ -12,23 +12,22 @@
 
 namespace velktool {
 
-// A reference that would not be written back as readers read it.
-struct UnfaithfulReference {
+// A reference that the library does not read as XML readers do.
+struct UnreadReference {
     size_t at = 0;          // offset of its '&' in the text
     std::string reference;  // the reference as written
-    const char* reason = "";
+    bool entity = false;    // whether it is an entity reference, '&' name ';'
 };
 
-// Finds the first reference in UTF-8 text that the library would not write
-// back as XML readers read it: an entity other than the five predefined ones
-// (the library leaves entities declared in a DOCTYPE unexpanded, and writes
-// their '&' back as "&amp;"), an '&' that starts no reference, and a character
-// reference to a character that, written literally, reads otherwise: a
-// carriage return (readers turn line ends into line feeds) in an attribute
-// value or, with exactText, in text; a tab or line feed in an attribute value
-// (readers turn them into spaces). Comments, CDATA sections, processing
-// instructions and DOCTYPEs hold no references and are skipped.
-bool FindUnfaithfulReference(const std::string& text, bool exactText, UnfaithfulReference* found);
+// Finds the first reference in UTF-8 text that the library does not read as
+// XML readers do, and so would not write back as it was: with entities, an
+// entity other than the five predefined ones (the library leaves entities
+// declared in a DOCTYPE unexpanded and writes their '&' back as "&amp;");
+// always, a character reference to a character XML does not allow, or an '&'
+// that starts no reference, which make a document ill-formed. Comments, CDATA
+// sections, processing instructions and DOCTYPEs hold no references and are
+// skipped.
+bool FindUnreadReference(const std::string& text, bool entities, UnreadReference* found);
 
 // One thing a reader sees in a document, and where it begins.
 struct ViewItem {

@@ -67,20 +67,23 @@ constexpr const char kUsageText[] =
     "between nodes); white space in text, unless --keep-whitespace (leading and\n"
     "trailing white space dropped, inner runs made one space, white space alone\n"
     "dropped); the spelling of markup (the declaration, quotes and spaces in tags,\n"
-    "<a></a> as <a />, each character as itself save & < > \" ' as entities and\n"
-    "control characters as references). Elements, attributes, text, comments,\n"
-    "processing instructions, DOCTYPE, CDATA sections and the encoding stay.\n"
+    "<a></a> as <a />, characters as themselves save & < > \" ' as entities, and\n"
+    "control characters and white space that would read otherwise as references).\n"
+    "Elements, attributes, text, comments, processing instructions, DOCTYPE, CDATA\n"
+    "sections and the encoding stay: a document that declares an encoding other\n"
+    "than UTF-8 is converted to UTF-8 and back with iconv.\n"
     "\n"
-    "Nothing is written, and the exit status is 1, when the written form would\n"
-    "not read the same (it is read back and compared first), when the document\n"
-    "uses entities other than the five predefined ones (they are not expanded),\n"
-    "or when iconv does not know its encoding. A document that declares an\n"
-    "encoding other than UTF-8 is converted to UTF-8 and back. check reads every\n"
-    "encoding; bytes not valid in the encoding are an error for every command.\n"
+    "Nothing is written, and the exit status is 1, when the written form would not\n"
+    "read the same (it is read back and compared first), when the document uses\n"
+    "entities other than the five predefined ones (they are not expanded), or when\n"
+    "iconv does not know its encoding; check reads such a document as it stands.\n"
+    "Bytes not valid in the encoding, and characters and references that XML does\n"
+    "not allow, are errors for every command.\n"
     "\n"
     "FILE '-' or no FILE reads standard input, named <stdin> in messages.\n"
     "Errors read FILE:ROW:COL: error: MESSAGE (counted from 1).\n"
-    "Exit status: 0 success, 1 a file is broken, unreadable or refused, 2 usage error.\n";
+    "Exit status: 0 success, 1 a file is broken, unreadable or refused, 2 usage\n"
+    "error.\n";
 
 enum class Command { kNone, kCheck, kFormat, kCompact };
 
@@ -230,8 +233,11 @@ bool HasOneElement(const VelkDocument& doc, Fault* fault) {
     return true;
 }
 
-// What a command does with a document it reads.
-enum class Purpose { kCheck, kWrite };
+// How a document is read.
+struct Reading {
+    bool writeBack;  // refuse what cannot be written back as it was read
+    bool keepText;   // keep text as it stands instead of condensing it
+};
 
 // A document read from a file, with what writing it back needs.
 struct Source {
@@ -240,9 +246,9 @@ struct Source {
     VelkDocument doc;
 };
 
-// Turns bytes into text; fails on faults of the encoding, and for writing on
-// an encoding that cannot be converted back.
-bool DecodeBytes(const std::string& bytes, Purpose purpose, Source* source, Fault* fault) {
+// Turns bytes into text; fails on faults of the encoding, and for writing
+// back on an encoding that iconv cannot convert.
+bool DecodeBytes(const std::string& bytes, bool writeBack, Source* source, Fault* fault) {
     velktool::Decoded decoded = velktool::Decode(bytes);
     source->encoding = decoded.encoding;
     source->text = std::move(decoded.text);
@@ -252,7 +258,7 @@ bool DecodeBytes(const std::string& bytes, Purpose purpose, Source* source, Faul
         case velktool::DecodeStatus::kOk:
             return true;
         case velktool::DecodeStatus::kUnknownEncoding:
-            if (purpose == Purpose::kCheck) return true;  // checked as bytes
+            if (!writeBack) return true;  // checked as it stands
             fault->message = "iconv does not know the encoding '" + encoding +
                              "', so the file cannot be written back in it";
             return false;
@@ -269,36 +275,42 @@ bool DecodeBytes(const std::string& bytes, Purpose purpose, Source* source, Faul
     return false;
 }
 
-// Reads bytes into source as UTF-8 text and parses it. For writing, a
-// document is refused when it holds a reference that would not be written
-// back as read.
-bool ReadDocument(const std::string& bytes, Purpose purpose, bool exactText, Source* source,
-                  Fault* fault) {
-    if (!DecodeBytes(bytes, purpose, source, fault)) return false;
+// Parses UTF-8 text into doc in the UTF-8 model.
+void ParseText(const std::string& text, bool keepText, VelkDocument* doc) {
+    VelkBase::condenseWhiteSpace = !keepText;
+    doc->SetUtf8(true);
+    doc->Parse(text.c_str(), nullptr);
+}
+
+// Reads bytes into source as UTF-8 text and parses it. A reference that XML
+// does not allow is an error; for writing back, so is an entity reference.
+bool ReadDocument(const std::string& bytes, const Reading& reading, Source* source, Fault* fault) {
+    if (!DecodeBytes(bytes, reading.writeBack, source, fault)) return false;
     VelkDocument& doc = source->doc;
-    doc.SetUtf8(true);
-    doc.Parse(source->text.c_str(), nullptr);
+    ParseText(source->text, reading.keepText, &doc);
     if (doc.Error()) {
         fault->message = doc.ErrorMessage();
         fault->where = doc.ErrorCursor();
         return false;
     }
     if (!HasOneElement(doc, fault)) return false;
-    velktool::UnfaithfulReference reference;
-    if (purpose == Purpose::kWrite &&
-        velktool::FindUnfaithfulReference(source->text, exactText, &reference)) {
-        fault->message = "cannot write back '" + reference.reference + "': " + reference.reason;
-        fault->where = CursorAt(source->text, reference.at, doc);
-        return false;
+    velktool::UnreadReference reference;
+    if (!velktool::FindUnreadReference(source->text, reading.writeBack, &reference)) return true;
+    if (reference.entity) {
+        fault->message = "cannot write back the entity reference '" + reference.reference +
+                         "': velk expands only the five predefined entities";
+    } else {
+        fault->message = "'" + reference.reference + "' is not a reference XML allows";
     }
-    return true;
+    fault->where = CursorAt(source->text, reference.at, doc);
+    return false;
 }
 
 // Loads file ("-" for standard input) into source; on failure reports why.
-bool LoadDocument(const std::string& file, Purpose purpose, bool exactText, Source* source) {
+bool LoadDocument(const std::string& file, const Reading& reading, Source* source) {
     std::string bytes;
     Fault fault;
-    if (ReadBytes(file, &bytes, &fault) && ReadDocument(bytes, purpose, exactText, source, &fault))
+    if (ReadBytes(file, &bytes, &fault) && ReadDocument(bytes, reading, source, &fault))
         return true;
     Report(DisplayName(file), fault);
     return false;
@@ -313,46 +325,51 @@ std::string Quote(const std::string& what) {
     return what.substr(0, cut) + "...";
 }
 
+// The bytes that write source back in its encoding, in the form a command writes.
+bool WrittenForm(const Source& source, Command command, bool keepText, std::string* bytes,
+                 Fault* fault) {
+    std::string text;
+    if (command == Command::kCompact) {
+        text = velktool::CompactForm(source.doc);
+    } else if (!velktool::PrettyForm(source.doc, keepText, &text)) {
+        fault->message = std::strerror(ENOMEM);
+        return false;
+    }
+    if (velktool::Encode(text, source.encoding, bytes)) return true;
+    fault->message = "the written form cannot be converted to the encoding '" +
+                     source.encoding.name + "'; nothing written";
+    return false;
+}
+
 // Checks that bytes, the written form of source, read as source does; says
-// where they do not.
-bool ReadsTheSame(const Source& source, const std::string& bytes, bool exactText,
-                  bool firstElementOnly, Fault* fault) {
+// where they do not. Both are read with their text whole, as readers see it,
+// and compared with the white space in text collapsed unless keepText. Uses
+// up the tree of source, so that no more than one tree is held at a time.
+bool ReadsTheSame(Source* source, const std::string& bytes, bool keepText, bool firstElementOnly,
+                  Fault* fault) {
+    if (!keepText) {
+        source->doc.Clear();
+        ParseText(source->text, true, &source->doc);
+    }
+    const auto before = velktool::ReaderView(source->doc, keepText, firstElementOnly);
+    source->doc.Clear();
     Source again;
-    if (!ReadDocument(bytes, Purpose::kCheck, exactText, &again, fault)) {
+    if (!ReadDocument(bytes, Reading{false, true}, &again, fault)) {
         fault->message =
             "the written form would not read back (" + fault->message + "); nothing written";
         fault->where = VelkCursor();
         return false;
     }
-    const auto before = velktool::ReaderView(source.doc, exactText, firstElementOnly);
-    const auto after = velktool::ReaderView(again.doc, exactText, firstElementOnly);
+    const auto after = velktool::ReaderView(again.doc, keepText, firstElementOnly);
     const size_t at = velktool::FirstDifference(before, after);
     if (at == std::string::npos) return true;
     const bool beforeEnds = at == before.size();
-    fault->message = "the written form would read differently here (" +
+    fault->message = "the written form would read differently here: " +
                      Quote(beforeEnds ? "nothing" : before[at].what) + " would read as " +
-                     Quote(at == after.size() ? "nothing" : after[at].what) + "); nothing written";
+                     Quote(at == after.size() ? "nothing" : after[at].what) + "; nothing written";
+    if (!keepText) fault->message += " (--keep-whitespace writes text as it stands)";
     if (!beforeEnds) fault->where = before[at].where;
     return false;
-}
-
-// The bytes that write source back in its encoding, in the form a command
-// writes, after checking that they read the same.
-bool WrittenForm(const Source& source, Command command, bool keepWhiteSpace, std::string* bytes,
-                 Fault* fault) {
-    std::string text;
-    if (command == Command::kCompact) {
-        text = velktool::CompactForm(source.doc);
-    } else if (!velktool::PrettyForm(source.doc, keepWhiteSpace, &text)) {
-        fault->message = std::strerror(ENOMEM);
-        return false;
-    }
-    if (!velktool::Encode(text, source.encoding, bytes)) {
-        fault->message = "the written form cannot be converted to the encoding '" +
-                         source.encoding.name + "'; nothing written";
-        return false;
-    }
-    return ReadsTheSame(source, *bytes, keepWhiteSpace, command == Command::kCompact, fault);
 }
 
 // The file that writing to path should replace: a symbolic link is followed,
@@ -420,7 +437,7 @@ int RunCheck(const Options& options) {
     int status = kOk;
     for (const std::string& file : options.files) {
         Source source;
-        if (!LoadDocument(file, Purpose::kCheck, options.keepWhiteSpace, &source)) status = kFailed;
+        if (!LoadDocument(file, Reading{false, options.keepWhiteSpace}, &source)) status = kFailed;
     }
     return status;
 }
@@ -430,10 +447,12 @@ int RunCheck(const Options& options) {
 int RunWrite(const Options& options) {
     const std::string input = options.files.empty() ? kStdinArg : options.files[0];
     Source source;
-    if (!LoadDocument(input, Purpose::kWrite, options.keepWhiteSpace, &source)) return kFailed;
+    if (!LoadDocument(input, Reading{true, options.keepWhiteSpace}, &source)) return kFailed;
     std::string bytes;
     Fault fault;
-    if (!WrittenForm(source, options.command, options.keepWhiteSpace, &bytes, &fault)) {
+    const bool keepText = options.keepWhiteSpace;
+    if (!WrittenForm(source, options.command, keepText, &bytes, &fault) ||
+        !ReadsTheSame(&source, bytes, keepText, options.command == Command::kCompact, &fault)) {
         Report(DisplayName(input), fault);
         return kFailed;
     }
@@ -471,7 +490,6 @@ int main(int argc, char** argv) {
     reason = UsageProblem(options);
     if (!reason.empty()) return UsageError(reason);
 
-    if (options.keepWhiteSpace) VelkBase::condenseWhiteSpace = false;
     switch (options.command) {
         case Command::kCheck:
             return RunCheck(options);
