@@ -121,7 +121,8 @@ private:
         return true;
     }
 
-    // Checks the quoted attribute values of the tag at *p; moves *p past it.
+    // Checks the references in the quoted attribute values of the tag at *p,
+    // where a '<' or '>' is no markup; moves *p past the tag.
     bool ScanTag(size_t* p) {
         size_t q = *p + 1;
         while (q < text.size() && text[q] != '>') {
