@@ -259,7 +259,7 @@ TEST(DebugChecksDeathTest, MisuseStops) {
                  velk + "Add: Assertion '!Find\\( addMe->Name\\(\\) \\)' failed\\.");
     EXPECT_DEATH(set.Remove(&second), velk + "Remove: Assertion '0' failed\\.");
     EXPECT_DEATH({ VelkAttributeSet().Add(&second); },
-                 velk + "~VelkAttributeSet: Assertion 'sentinel.next == &sentinel' failed\\.");
+                 velk + "~VelkAttributeSet: Assertion '!first && !last' failed\\.");
     EXPECT_DEATH(VelkDocument().SetError(VELK_ERROR_STRING_COUNT, nullptr, nullptr),
                  parser + range);
     set.Remove(&first);

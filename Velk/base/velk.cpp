@@ -7,11 +7,30 @@
 #include "velk.h"
 #include "velkintern.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <ostream>
 #include <string>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELK_ASAN 1
+#endif
+#endif
+
+#ifdef VELK_ASAN
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 
 namespace {
 constexpr const char kVelkUnit[] = "Velk/base/velk";
@@ -20,6 +39,159 @@ constexpr const char kVelkUnit[] = "Velk/base/velk";
 namespace TAVARO {
 
 bool VelkBase::condenseWhiteSpace = true;
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+//
+// Nodes and attributes are placed front to back in slabs, each object after a
+// header naming its slab. A slab counts the objects living in it and goes back
+// to the heap when the last one is deleted, whichever thread deletes it. While
+// an arena is still filling a slab, the count holds a large reserve instead of
+// the objects placed so far, so deletes cannot bring it to zero; sealing the
+// slab trades the reserve for the number placed, with one atomic step.
+//
+// Under AddressSanitizer the headers, a red zone after each object, the unused
+// rest of a slab and the slot of every deleted object are poisoned, so that an
+// overflow into a neighbour and a use after delete are reported as they are
+// for objects allocated one by one.
+
+namespace {
+
+struct Slab {
+    std::atomic<std::intptr_t> live;
+    std::size_t size;  // bytes, this header included
+};
+
+struct SlotHeader {
+    Slab* slab;
+#ifdef VELK_ASAN
+    std::size_t slotSize;  // header, object and red zone
+#endif
+};
+
+#ifdef VELK_ASAN
+constexpr std::size_t kRedZone = 16;
+#else
+constexpr std::size_t kRedZone = 0;
+#endif
+
+// Objects are placed on multiples of a pointer's alignment, which is all that
+// nodes and attributes need.
+constexpr std::size_t kGrain = alignof(void*);
+constexpr std::size_t kFirstSlabSize = 1024;
+constexpr std::size_t kLargestSlabSize = 65536;
+constexpr std::intptr_t kReserve = std::numeric_limits<std::intptr_t>::max() / 2;
+
+static_assert(sizeof(Slab) % kGrain == 0 && sizeof(SlotHeader) % kGrain == 0,
+              "objects after the headers stay aligned");
+static_assert(alignof(VelkElement) <= kGrain && alignof(VelkAttribute) <= kGrain &&
+                  alignof(VelkDocument) <= kGrain && alignof(VelkDeclaration) <= kGrain,
+              "slots are aligned enough for every class placed in them");
+
+using Arena = VelkAccess::Arena;
+
+std::size_t RoundUp(std::size_t n) {
+    return (n + kGrain - 1) & ~(kGrain - 1);
+}
+
+// Takes count off the slab's count; whoever takes it to zero frees the slab.
+void Drop(Slab* slab, std::intptr_t count) {
+    if (slab->live.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+    ASAN_UNPOISON_MEMORY_REGION(slab, slab->size);
+    slab->~Slab();
+    ::operator delete(slab);
+}
+
+// Leaves the slab being filled to the objects living in it.
+void Seal(Arena& arena) {
+    Slab* slab = static_cast<Slab*>(arena.slab);
+    if (!slab) return;
+    const std::intptr_t placed = static_cast<std::intptr_t>(arena.placed);
+    arena = Arena{nullptr, nullptr, nullptr, 0, arena.nextSize};
+    Drop(slab, kReserve - placed);
+}
+
+// Seals the slab being filled and starts one with room for a slot of slotSize
+// bytes; false when no memory is left. Slabs double up to the largest size.
+bool Refill(Arena& arena, std::size_t slotSize) {
+    Seal(arena);
+    const std::size_t size =
+        std::max(std::max(arena.nextSize, kFirstSlabSize), sizeof(Slab) + slotSize);
+    void* memory = ::operator new(size, std::nothrow);
+    if (!memory) return false;
+    Slab* slab = ::new (memory) Slab{{kReserve}, size};
+    char* const start = static_cast<char*>(memory);
+    arena =
+        Arena{slab, start + sizeof(Slab), start + size, 0, std::min(2 * size, kLargestSlabSize)};
+    ASAN_POISON_MEMORY_REGION(arena.next, size - sizeof(Slab));
+    return true;
+}
+
+void* Place(Arena& arena, std::size_t size) {
+    const std::size_t slotSize = sizeof(SlotHeader) + RoundUp(size) + kRedZone;
+    if (static_cast<std::size_t>(arena.end - arena.next) < slotSize && !Refill(arena, slotSize))
+        return nullptr;
+    SlotHeader* header = reinterpret_cast<SlotHeader*>(arena.next);
+    arena.next += slotSize;
+    ++arena.placed;
+    ASAN_UNPOISON_MEMORY_REGION(header, sizeof(SlotHeader) + size);
+    header->slab = static_cast<Slab*>(arena.slab);
+#ifdef VELK_ASAN
+    header->slotSize = slotSize;
+#endif
+    ASAN_POISON_MEMORY_REGION(header, sizeof(SlotHeader));
+    return header + 1;
+}
+
+void Release(void* item) {
+    if (!item) return;
+    SlotHeader* header = static_cast<SlotHeader*>(item) - 1;
+#ifdef VELK_ASAN
+    // An object deleted twice is poisoned already: this read reports it.
+    static_cast<void>(*static_cast<volatile const char*>(item));
+#endif
+    ASAN_UNPOISON_MEMORY_REGION(header, sizeof(SlotHeader));
+    Slab* const slab = header->slab;
+#ifdef VELK_ASAN
+    ASAN_POISON_MEMORY_REGION(header, header->slotSize);
+#endif
+    Drop(slab, 1);
+}
+
+// The arena of the objects made with new: one per thread, sealed when the
+// thread ends.
+struct ThreadArena {
+    Arena arena{};
+    ~ThreadArena() { Seal(arena); }
+};
+
+Arena& CallerArena() {
+    thread_local ThreadArena own;
+    return own.arena;
+}
+
+}  // namespace
+
+void* Place(VelkDocument* document, std::size_t size) {
+    return Place(document ? VelkAccess::Memory(*document) : CallerArena(), size);
+}
+
+void* VelkBase::operator new(std::size_t size) noexcept {
+    return Place(CallerArena(), size);
+}
+
+void* VelkBase::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Place(CallerArena(), size);
+}
+
+void VelkBase::operator delete(void* item) noexcept {
+    Release(item);
+}
+
+void VelkBase::operator delete(void* item, const std::nothrow_t&) noexcept {
+    Release(item);
+}
 
 // ---------------------------------------------------------------------------
 // Node tree
@@ -250,16 +422,10 @@ void VelkNode::CopyToClone(VelkNode* target) const {
 // Attributes and the attribute set
 // ---------------------------------------------------------------------------
 
-VelkAttribute::VelkAttribute()
-    : document(nullptr), prev(nullptr), next(nullptr), isEndMarker(false) {}
+VelkAttribute::VelkAttribute() : document(nullptr), prev(nullptr), next(nullptr) {}
 
 VelkAttribute::VelkAttribute(const char* name, const char* value)
-    : document(nullptr),
-      name(name),
-      value(value),
-      prev(nullptr),
-      next(nullptr),
-      isEndMarker(false) {}
+    : document(nullptr), name(name), value(value), prev(nullptr), next(nullptr) {}
 
 VelkAttribute::~VelkAttribute() {}
 
@@ -308,27 +474,18 @@ void VelkAttribute::SetDoubleValue(double v) {
     value.swap(text);
 }
 
-// The end of the ring is the set's sentinel, recognised by identity: an
-// attribute with an empty name and value is ordinary content.
 VelkAttribute* VelkAttribute::Next() const {
-    if (!next || next->isEndMarker) return nullptr;
     return next;
 }
 
 VelkAttribute* VelkAttribute::Previous() const {
-    if (!prev || prev->isEndMarker) return nullptr;
     return prev;
 }
 
-VelkAttributeSet::VelkAttributeSet() {
-    sentinel.isEndMarker = true;
-    sentinel.next = &sentinel;
-    sentinel.prev = &sentinel;
-}
+VelkAttributeSet::VelkAttributeSet() : first(nullptr), last(nullptr) {}
 
 VelkAttributeSet::~VelkAttributeSet() {
-    VELK_ASSERT(sentinel.next == &sentinel);
-    VELK_ASSERT(sentinel.prev == &sentinel);
+    VELK_ASSERT(!first && !last);
 }
 
 void VelkAttributeSet::Add(VelkAttribute* addMe) {
@@ -338,11 +495,21 @@ void VelkAttributeSet::Add(VelkAttribute* addMe) {
     VelkAccess::Append(*this, addMe);
 }
 
+// Only an attribute found in the set is unlinked: the links of any other say
+// nothing about this set.
 void VelkAttributeSet::Remove(VelkAttribute* removeMe) {
-    for (VelkAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
+    for (VelkAttribute* node = first; node; node = node->next) {
         if (node == removeMe) {
-            node->prev->next = node->next;
-            node->next->prev = node->prev;
+            if (node->prev) {
+                node->prev->next = node->next;
+            } else {
+                first = node->next;
+            }
+            if (node->next) {
+                node->next->prev = node->prev;
+            } else {
+                last = node->prev;
+            }
             node->next = nullptr;
             node->prev = nullptr;
             return;
@@ -352,15 +519,15 @@ void VelkAttributeSet::Remove(VelkAttribute* removeMe) {
 }
 
 VelkAttribute* VelkAttributeSet::First() const {
-    return sentinel.next == &sentinel ? nullptr : sentinel.next;
+    return first;
 }
 
 VelkAttribute* VelkAttributeSet::Last() const {
-    return sentinel.prev == &sentinel ? nullptr : sentinel.prev;
+    return last;
 }
 
 VelkAttribute* VelkAttributeSet::Find(const char* name) const {
-    for (VelkAttribute* node = sentinel.next; node != &sentinel; node = node->next) {
+    for (VelkAttribute* node = first; node; node = node->next) {
         if (node->name == name) return node;
     }
     return nullptr;
@@ -513,7 +680,9 @@ VelkNode* VelkComment::Clone() const {
 }
 
 VelkNode* VelkText::Clone() const {
-    return CloneLeaf(*this, new (std::nothrow) VelkText(""));
+    VelkText* copy = new (std::nothrow) VelkText("");
+    if (copy) copy->cdata = cdata;
+    return CloneLeaf(*this, copy);
 }
 
 VelkNode* VelkUnknown::Clone() const {
@@ -541,16 +710,21 @@ bool VelkText::Blank() const {
 // Document and error state
 // ---------------------------------------------------------------------------
 
-VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4), utf8(false) {
+VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4), utf8(false), arena() {
     ClearError();
 }
 
-VelkDocument::VelkDocument(const char* documentName) : VelkNode(DOCUMENT), tabSize(4), utf8(false) {
+VelkDocument::VelkDocument(const char* documentName)
+    : VelkNode(DOCUMENT), tabSize(4), utf8(false), arena() {
     SetValue(documentName);
     ClearError();
 }
 
-VelkDocument::~VelkDocument() {}
+// The nodes go with the base destructor; each slab they fill outlives the
+// document until its last object is deleted.
+VelkDocument::~VelkDocument() {
+    Seal(arena);
+}
 
 void VelkDocument::ClearError() {
     hasError = false;

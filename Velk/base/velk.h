@@ -7,8 +7,10 @@
 #ifndef VELK_BASE_VELK_H
 #define VELK_BASE_VELK_H
 
+#include <cstddef>
 #include <cstdio>
 #include <iosfwd>
+#include <new>
 #include <string>
 
 #define VELK_VERSION_MAJOR 2
@@ -168,6 +170,17 @@ public:
     VelkBase(const VelkBase&) = delete;
     VelkBase& operator=(const VelkBase&) = delete;
 
+    // Nodes and attributes live in slabs of memory: those a document's parse
+    // creates in the document's own, those made with new in the calling thread's.
+    // A slab goes back to the heap when its last object is deleted, by whatever
+    // thread. Allocation gives null when memory runs out; nothing throws.
+    static void* operator new(std::size_t size) noexcept;
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t, void* place) noexcept { return place; }
+    static void operator delete(void* item) noexcept;
+    static void operator delete(void* item, const std::nothrow_t&) noexcept;
+    static void operator delete(void*, void*) noexcept {}
+
 protected:
     VelkCursor location;
 
@@ -313,16 +326,15 @@ private:
     VelkDocument* document;
     std::string name;
     std::string value;
-    VelkAttribute* prev;
+    VelkAttribute* prev;  // null at the ends of a set and outside one
     VelkAttribute* next;
-    bool isEndMarker;  // the sentinel of a set, never content
 
     friend class VelkAttributeSet;
     friend struct VelkAccess;
 };
 
-// The ordered attributes of an element: a ring closed by an end marker.
-// The set links attributes; their owner creates and deletes them.
+// The ordered attributes of an element, linked both ways from the first to the
+// last. The set links attributes; their owner creates and deletes them.
 class VELK_API VelkAttributeSet {
 public:
     // An empty set. Destroying a set deletes no attribute.
@@ -344,7 +356,8 @@ public:
     VelkAttributeSet& operator=(const VelkAttributeSet&) = delete;
 
 private:
-    VelkAttribute sentinel;
+    VelkAttribute* first;
+    VelkAttribute* last;
 
     friend struct VelkAccess;
 };
@@ -544,12 +557,22 @@ public:
     void StreamIn(std::istream* in, std::string* tag) override;
 
 private:
+    // The slab that this document's parses are filling (see velk.cpp).
+    struct Arena {
+        void* slab;
+        char* next;
+        char* end;
+        std::size_t placed;
+        std::size_t nextSize;
+    };
+
     bool hasError;
     int errorCode;
     std::string errorMessage;
     int tabSize;
     bool utf8;
     VelkCursor errorCursor;
+    Arena arena;
 
     friend struct VelkAccess;
 };

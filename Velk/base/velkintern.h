@@ -5,8 +5,10 @@
 
 #include "velk.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 // Debug builds check callers' preconditions and stop with
 // "<unit>:<line>: <operation>: Assertion '<expression>' failed."; each source
@@ -99,19 +101,36 @@ struct VelkAccess {
     }
     // Appends an attribute whose name the caller knows to be new in the set.
     static void Append(VelkAttributeSet& set, VelkAttribute* attribute) {
-        VelkAttribute& end = set.sentinel;
-        attribute->next = &end;
-        attribute->prev = end.prev;
-        end.prev->next = attribute;
-        end.prev = attribute;
+        attribute->next = nullptr;
+        attribute->prev = set.last;
+        if (set.last) {
+            set.last->next = attribute;
+        } else {
+            set.first = attribute;
+        }
+        set.last = attribute;
     }
     static std::string& Version(VelkDeclaration& d) { return d.version; }
     static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
     static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
+    using Arena = VelkDocument::Arena;
+    static Arena& Memory(VelkDocument& document) { return document.arena; }
     static const std::string& Version(const VelkDeclaration& d) { return d.version; }
     static const std::string& Encoding(const VelkDeclaration& d) { return d.encoding; }
     static const std::string& Standalone(const VelkDeclaration& d) { return d.standalone; }
 };
+
+// Room for an object of size bytes in document's slabs, or in the calling
+// thread's when document is null; null when memory runs out (velk.cpp).
+void* Place(VelkDocument* document, std::size_t size);
+
+// A new T made from args in document's memory, as Place chooses it; null when
+// memory runs out. Deleted as any node or attribute is.
+template <class T, class... Args>
+T* Create(VelkDocument* document, const Args&... args) {
+    void* place = Place(document, sizeof(T));
+    return place ? ::new (place) T(args...) : nullptr;
+}
 
 }  // namespace TAVARO
 

@@ -11,6 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 constexpr const char kVelkUnit[] = "Velk/base/velkparser";
 }  // namespace
@@ -259,14 +263,72 @@ const TextStops* KnownStops(char marker, bool condense) {
     }
 }
 
-// The most text a read up to a one-byte marker can give: the bytes before the
-// marker or the end of the input. Zero when the marker is longer or a letter
-// (matched in either case), which a plain byte search cannot find.
-size_t TextBound(const char* p, const char* endTag) {
-    if (!endTag[0] || endTag[1] || Is(endTag[0], kAlpha)) return 0;
-    const char* marker = std::strchr(p, endTag[0]);
-    return marker ? static_cast<size_t>(marker - p) : std::strlen(p);
+// Finds where runs of text end with the table alone, a byte at a time.
+struct TableRuns {
+    const TextStops& stops;
+
+    const char* RunEnd(const char* p) const { return stops.RunEnd(p); }
+
+    // The most text a read up to a one-byte marker can give: the bytes before
+    // the marker or the end of the input. Zero when the marker is longer or a
+    // letter (matched in either case), which a plain byte search cannot find.
+    static size_t Bound(const char* p, const char* endTag) {
+        if (!endTag[0] || endTag[1] || Is(endTag[0], kAlpha)) return 0;
+        const char* marker = std::strchr(p, endTag[0]);
+        return marker ? static_cast<size_t>(marker - p) : std::strlen(p);
+    }
+};
+
+#if defined(__SSE2__) && defined(__GNUC__)
+// The bytes of v that end a run of content text whatever follows them: NUL,
+// '&', '<', and white space but the space when condensing, or a carriage
+// return when not.
+inline __m128i ContentStops(__m128i v, bool condense) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i stops = _mm_or_si128(
+        _mm_cmpeq_epi8(v, zero),
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')), _mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
+    if (!condense) return _mm_or_si128(stops, _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+    // Tab to carriage return: v - 9, taken unsigned, is at most 4.
+    const __m128i above = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(9)), _mm_set1_epi8(4));
+    return _mm_or_si128(stops, _mm_cmpeq_epi8(above, zero));
 }
+#endif
+
+// Finds where runs of element content (text up to '<') end: sixteen bytes a
+// step with SSE2 while the end of the input is known and at least sixteen bytes
+// away, the table for the rest. Both find the same ends.
+struct ContentRuns {
+    const TextStops& stops;
+    const char* end;  // the input's terminating NUL, or null when not known
+    bool condense;
+
+    const char* RunEnd(const char* p) const {
+#if defined(__SSE2__) && defined(__GNUC__)
+        const __m128i space = _mm_set1_epi8(' ');
+        while (end && end - p >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i stop = ContentStops(v, condense);
+            if (condense) {
+                // A space ends the run when white space or a stop follows it.
+                const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+                const __m128i nextStops =
+                    _mm_or_si128(ContentStops(next, true), _mm_cmpeq_epi8(next, space));
+                stop = _mm_or_si128(stop, _mm_and_si128(_mm_cmpeq_epi8(v, space), nextStops));
+            }
+            if (const int mask = _mm_movemask_epi8(stop)) return p + __builtin_ctz(mask);
+            p += 16;
+        }
+#endif
+        return stops.RunEnd(p);
+    }
+
+    size_t Bound(const char* p, const char* /*endTag*/) const {
+        if (!end) return TableRuns::Bound(p, "<");
+        const void* marker = std::memchr(p, '<', static_cast<size_t>(end - p));
+        return static_cast<size_t>((marker ? static_cast<const char*>(marker) : end) - p);
+    }
+};
 
 // Reads decoded text up to endTag as ReadText does, but returns the position of
 // the marker itself (or the end of the input) and whether the marker was found.
@@ -275,8 +337,9 @@ size_t TextBound(const char* p, const char* endTag) {
 // condensing, white space other than a single space between two words, which
 // stays in the run as it is. stops is the table of endTag's first byte. In the
 // UTF-8 model a line end ("\r\n" or a lone "\r") is read as one "\n", as XML
-// readers do.
-const char* ReadTextWith(const TextStops& stops, const char* p, std::string* text, bool condense,
+// readers do. runs finds where runs end.
+template <class Runs>
+const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, bool condense,
                          bool utf8, const char* endTag, bool caseSensitive, bool* found) {
     text->clear();
     *found = false;
@@ -294,12 +357,12 @@ const char* ReadTextWith(const TextStops& stops, const char* p, std::string* tex
     };
     for (;;) {
         const char* run = p;
-        p = stops.RunEnd(p);
+        p = runs.RunEnd(p);
         const bool atMarker =
             *p && ToLower(*p) == first && VelkBase::StringEqual(p, endTag, caseSensitive);
         if (!reserved && *p && !atMarker) {
             // Reserved before the first run is written, so it is not copied again.
-            text->reserve(text->size() + static_cast<size_t>(p - run) + 1 + TextBound(p, endTag));
+            text->reserve(text->size() + static_cast<size_t>(p - run) + 1 + runs.Bound(p, endTag));
             reserved = true;
         }
         if (p != run) {
@@ -336,9 +399,19 @@ const char* ReadTextWith(const TextStops& stops, const char* p, std::string* tex
 const char* ReadTextUpTo(const char* p, std::string* text, bool condense, bool utf8,
                          const char* endTag, bool caseSensitive, bool* found) {
     if (const TextStops* known = KnownStops(*endTag, condense))
-        return ReadTextWith(*known, p, text, condense, utf8, endTag, caseSensitive, found);
+        return ReadTextWith(TableRuns{*known}, p, text, condense, utf8, endTag, caseSensitive,
+                            found);
     const TextStops own(static_cast<unsigned char>(*endTag), condense);
-    return ReadTextWith(own, p, text, condense, utf8, endTag, caseSensitive, found);
+    return ReadTextWith(TableRuns{own}, p, text, condense, utf8, endTag, caseSensitive, found);
+}
+
+// Reads element content up to the '<' that ends it (or the end of the input),
+// returning that position; end is the input's terminating NUL, or null.
+const char* ReadContentText(const char* p, const char* end, std::string* text, bool condense,
+                            bool utf8) {
+    const ContentRuns runs{*KnownStops('<', condense), end, condense};
+    bool found;
+    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found);
 }
 
 }  // namespace
@@ -402,6 +475,32 @@ const char* SkipColumns(const char* p, const char* end) {
     return p;
 }
 
+#if defined(__SSE2__) && defined(__GNUC__)
+// Moves p, row and col over the blocks of sixteen bytes before now that hold
+// no line stop or line feeds alone, counting the feeds; stops before the first
+// block that needs the byte-wise walk (a tab, a carriage return, other
+// control bytes below 14).
+void SkipLineBlocks(const char*& p, const char* now, int& row, int& col) {
+    const __m128i thirteen = _mm_set1_epi8(13);
+    const __m128i feed = _mm_set1_epi8('\n');
+    while (now - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int low = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, thirteen), v));
+        if (!low) {
+            col += 16;
+            p += 16;
+            continue;
+        }
+        const int feeds = _mm_movemask_epi8(_mm_cmpeq_epi8(v, feed));
+        if (low != feeds) return;
+        row += __builtin_popcount(static_cast<unsigned>(feeds));
+        col = 15 - (31 - __builtin_clz(static_cast<unsigned>(feeds)));
+        p += 16;
+        if (p[-1] == '\n' && *p == '\r') ++p;  // the pair is one line end
+    }
+}
+#endif
+
 }  // namespace
 
 VelkParsingData::VelkParsingData(const char* start, int tabSize, int row, int col)
@@ -421,6 +520,10 @@ void VelkParsingData::Stamp(const char* now) {
     VELK_ASSERT(p);
 
     while (p < now) {
+#if defined(__SSE2__) && defined(__GNUC__)
+        SkipLineBlocks(p, now, row, col);
+        if (p >= now) break;
+#endif
         const char* run = p;
         p = SkipColumns(p, now);
         col += static_cast<int>(p - run);
@@ -716,22 +819,23 @@ const char* SkipMarkup(Markup kind, const char* body) {
     return nullptr;
 }
 
-// A new, empty node for markup of a kind: a CDATA section is a text node.
-VelkNode* NewNode(Markup kind) {
+// A new, empty node for markup of a kind, in doc's memory: a CDATA section is
+// a text node.
+VelkNode* NewNode(Markup kind, VelkDocument* doc) {
     switch (kind) {
         case Markup::kDeclaration:
-            return new (std::nothrow) VelkDeclaration();
+            return Create<VelkDeclaration>(doc);
         case Markup::kElement:
-            return new (std::nothrow) VelkElement("");
+            return Create<VelkElement>(doc, "");
         case Markup::kComment:
-            return new (std::nothrow) VelkComment();
+            return Create<VelkComment>(doc);
         case Markup::kCData: {
-            VelkText* text = new (std::nothrow) VelkText("");
+            VelkText* text = Create<VelkText>(doc, "");
             if (text) text->SetCDATA(true);
             return text;
         }
         default:
-            return new (std::nothrow) VelkUnknown();
+            return Create<VelkUnknown>(doc);
     }
 }
 
@@ -741,11 +845,13 @@ struct ParseContext {
     VelkParsingData* data;
     VelkDocument* doc;
     bool utf8;
+    const char* end;  // the terminating NUL of the text, for scanners that read ahead
 };
 
-ParseContext ContextOf(const VelkNode& node, VelkParsingData* data) {
+// The context of a parse that starts at p on node.
+ParseContext ContextOf(const VelkNode& node, const char* p, VelkParsingData* data) {
     VelkDocument* doc = ReportTarget(node, data);
-    return {data, doc, doc && doc->Utf8()};
+    return {data, doc, doc && doc->Utf8(), p ? p + std::strlen(p) : nullptr};
 }
 
 const char* ParseElement(VelkElement* element, const char* p, const ParseContext& ctx);
@@ -784,7 +890,7 @@ VelkNode* VelkNode::Identify(const char* p) {
     p = SkipWhiteSpace(p);
     if (!p || *p != '<') return nullptr;
     VelkDocument* doc = GetDocument();
-    VelkNode* node = NewNode(ClassifyAt(p, doc && doc->Utf8()));
+    VelkNode* node = NewNode(ClassifyAt(p, doc && doc->Utf8()), doc);
     if (node) {
         node->parent = this;
     } else if (doc) {
@@ -814,7 +920,7 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     VelkParsingData data(p, TabSize(), location.row, location.col);
     VelkAccess::Document(data) = this;
     location = data.Cursor();
-    const ParseContext ctx{&data, this, utf8};
+    const ParseContext ctx{&data, this, utf8, p + std::strlen(p)};
 
     p = SkipWhiteSpace(p);
     while (p && *p) {
@@ -823,7 +929,7 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
             SetError(VELK_ERROR_TEXT_OUTSIDE_ELEMENT, p, &data);
             return p;
         }
-        VelkNode* node = NewNode(kind);
+        VelkNode* node = NewNode(kind, this);
         if (!node) {
             SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
             break;
@@ -1001,7 +1107,7 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
 // goes on, or null (with the error recorded) when the element's parse ends.
 const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
                           const ParseContext& ctx) {
-    VelkAttribute* attribute = new (std::nothrow) VelkAttribute();
+    VelkAttribute* attribute = Create<VelkAttribute>(ctx.doc);
     if (!attribute) {
         Report(ctx.doc, VELK_ERROR_ALLOCATION, gap, ctx.data);
         return nullptr;
@@ -1121,7 +1227,7 @@ const char* NextPiece(const char* p, bool condense) {
 // Reads a run of text into a new child of parent; null when it cannot be made.
 const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext& ctx,
                           bool condense) {
-    VelkText* text = new (std::nothrow) VelkText("");
+    VelkText* text = Create<VelkText>(ctx.doc, "");
     if (!text) {
         Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
         return nullptr;
@@ -1160,7 +1266,7 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
                 p = after;
                 current = static_cast<VelkElement*>(current->Parent());
             } else {
-                VelkNode* node = NewNode(kind);
+                VelkNode* node = NewNode(kind, ctx.doc);
                 if (!node) {
                     Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
                     return nullptr;
@@ -1204,11 +1310,11 @@ const char* ParseElement(VelkElement* element, const char* p, const ParseContext
 }  // namespace
 
 const char* VelkElement::Parse(const char* p, VelkParsingData* data) {
-    return ParseElement(this, p, ContextOf(*this, data));
+    return ParseElement(this, p, ContextOf(*this, p, data));
 }
 
 const char* VelkElement::ReadValue(const char* p, VelkParsingData* data) {
-    return ReadContent(this, p, ContextOf(*this, data));
+    return ReadContent(this, p, ContextOf(*this, p, data));
 }
 
 const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
@@ -1264,9 +1370,7 @@ const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
         return end;
     }
     // The '<' that ends the text is left for the caller: it begins the next markup.
-    bool found;
-    const char* end =
-        ReadTextUpTo(p, &value, VelkBase::condenseWhiteSpace, ctx.utf8, "<", false, &found);
+    const char* end = ReadContentText(p, ctx.end, &value, VelkBase::condenseWhiteSpace, ctx.utf8);
     return end ? end : p;
 }
 
@@ -1330,19 +1434,19 @@ const char* ParseUnknown(VelkUnknown* unknown, const char* p, const ParseContext
 }  // namespace
 
 const char* VelkComment::Parse(const char* p, VelkParsingData* data) {
-    return ParseComment(this, p, ContextOf(*this, data));
+    return ParseComment(this, p, ContextOf(*this, p, data));
 }
 
 const char* VelkText::Parse(const char* p, VelkParsingData* data) {
-    return ParseText(this, p, ContextOf(*this, data));
+    return ParseText(this, p, ContextOf(*this, p, data));
 }
 
 const char* VelkDeclaration::Parse(const char* p, VelkParsingData* data) {
-    return ParseDeclaration(this, p, ContextOf(*this, data));
+    return ParseDeclaration(this, p, ContextOf(*this, p, data));
 }
 
 const char* VelkUnknown::Parse(const char* p, VelkParsingData* data) {
-    return ParseUnknown(this, p, ContextOf(*this, data));
+    return ParseUnknown(this, p, ContextOf(*this, p, data));
 }
 
 // ---------------------------------------------------------------------------
