@@ -72,6 +72,14 @@ inline std::vector<Piece> ReadBack(const std::string& s, bool escaped) {
     return out;
 }
 
+// The same in the UTF-8 model: every byte of text comes back as itself, the
+// tab and line feed that text is written with raw being literal white space.
+inline std::vector<Piece> ReadBackUtf8Text(const std::string& s) {
+    std::vector<Piece> out;
+    for (char c : s) out.push_back({c, c == ' ' || c == '\t' || c == '\n'});
+    return out;
+}
+
 inline std::string Reread(const std::string& stored, Form form, bool escaped) {
     if (form == Form::kSame) return stored;
     std::string out;
@@ -79,13 +87,12 @@ inline std::string Reread(const std::string& stored, Form form, bool escaped) {
     return out;
 }
 
-// A text node's value after a write and a read: the reader skips literal
-// white space before text and, when condensing, trims and merges literal
-// white space.
-inline std::string TextAfterReread(const std::string& stored, bool condense) {
-    const std::vector<Piece> pieces = ReadBack(stored, true);
+// A text node's value after a write and a read: when condensing, the reader
+// trims and merges literal white space.
+inline std::string TextAfterReread(const std::string& stored, bool condense, bool utf8) {
+    const std::vector<Piece> pieces = utf8 ? ReadBackUtf8Text(stored) : ReadBack(stored, true);
     size_t i = 0;
-    while (i < pieces.size() && pieces[i].literal && IsSpace(pieces[i].byte)) ++i;
+    while (condense && i < pieces.size() && pieces[i].literal && IsSpace(pieces[i].byte)) ++i;
     std::string out;
     bool pending = false;
     for (; i < pieces.size(); ++i) {
@@ -100,21 +107,36 @@ inline std::string TextAfterReread(const std::string& stored, bool condense) {
     return out;
 }
 
-// Why the pretty form of this tree cannot read back equal, or "" when it can.
-// The pretty form writes comment bodies and declaration values as they are
-// stored, not escaped: a comment body holding "-->" ends early, a declaration
-// value holding a double quote ends at it, and a NUL byte in either cannot pass
-// through text.
-inline std::string PrettyExclusion(const VelkNode& root) {
+// Whether s holds a control byte other than tab, line feed and carriage
+// return: the UTF-8 model writes it as a reference that XML does not allow,
+// which reads back as text.
+inline bool HoldsControl(const std::string& s) {
+    for (unsigned char c : s)
+        if (c < 32 && c != '\t' && c != '\n' && c != '\r') return true;
+    return false;
+}
+
+// Why the written form of this tree cannot read back equal, or "" when it can.
+// The pretty form (and in the UTF-8 model the compact form too) writes comment
+// bodies as they are stored, and the pretty form declaration values: a comment
+// body holding "-->" ends early, a declaration value holding a double quote
+// ends at it, and a NUL byte in either cannot pass through text. In the UTF-8
+// model a control byte has no reference that reads back.
+inline std::string Exclusion(const VelkNode& root, Form form, bool utf8) {
     std::vector<const VelkNode*> pending{&root};
     while (!pending.empty()) {
         const VelkNode* node = pending.back();
         pending.pop_back();
         const std::string value = node->SValue();
-        if (node->Type() == VelkNode::COMMENT &&
+        if (node->Type() == VelkNode::COMMENT && (form == Form::kPretty || utf8) &&
             (value.find("-->") != std::string::npos || value.find('\0') != std::string::npos))
             return "comment body holds \"-->\" or a NUL byte";
-        if (node->Type() == VelkNode::DECLARATION) {
+        if (utf8 && node->Type() != VelkNode::DOCUMENT && HoldsControl(value))
+            return "control byte in the UTF-8 model";
+        if (const VelkElement* e = node->ToElement())
+            for (const VelkAttribute* a = e->FirstAttribute(); a && utf8; a = a->Next())
+                if (HoldsControl(a->Value())) return "control byte in the UTF-8 model";
+        if (node->Type() == VelkNode::DECLARATION && form == Form::kPretty) {
             const VelkDeclaration* d = static_cast<const VelkDeclaration*>(node);
             for (const char* field : {d->Version(), d->Encoding(), d->Standalone()})
                 if (std::string(field).find('"') != std::string::npos)
@@ -127,7 +149,8 @@ inline std::string PrettyExclusion(const VelkNode& root) {
 
 // The declaration's fields or the element's attributes as one line, each
 // value as it reads back in the form (through c_str(): a decoded NUL ends it).
-inline std::string Fields(const VelkNode& node, Form form, bool escaped) {
+// In the UTF-8 model attribute values come back as they are.
+inline std::string Fields(const VelkNode& node, Form form, bool escaped, bool utf8 = false) {
     std::string out;
     if (node.Type() == VelkNode::DECLARATION) {
         const VelkDeclaration& d = static_cast<const VelkDeclaration&>(node);
@@ -136,19 +159,35 @@ inline std::string Fields(const VelkNode& node, Form form, bool escaped) {
     }
     if (const VelkElement* e = const_cast<VelkNode&>(node).ToElement())
         for (const VelkAttribute* a = e->FirstAttribute(); a; a = a->Next())
-            out += std::string(a->Name()) + "='" + Reread(a->Value(), form, true).c_str() + "' ";
+            out += std::string(a->Name()) + "='" +
+                   (utf8 ? std::string(a->Value()) : Reread(a->Value(), form, true).c_str()) + "' ";
     return out;
 }
 
-// Compares actual with what expected becomes in the given form. For a
-// document in compact form (or when firstElementOnly is set) only the
-// top-level nodes up to its first element are compared (the compact form
+// Whether node is a text of white space only that is not a CDATA section.
+inline bool IsBlankText(const VelkNode* node) {
+    const TAVARO::VelkText* text = node ? node->ToText() : nullptr;
+    return text && !text->CDATA() && text->Blank();
+}
+
+// The child at or after node that is compared: without condensing, white space
+// that the pretty form writes around children comes back as text, which is
+// layout and not compared on either side.
+inline const VelkNode* Compared(const VelkNode* node, bool skipBlank) {
+    while (skipBlank && IsBlankText(node)) node = node->NextSibling();
+    return node;
+}
+
+// Compares actual with what expected becomes in the given form and character
+// model. For a document in compact form (or when firstElementOnly is set) only
+// the top-level nodes up to its first element are compared (the compact form
 // stops there by design). Returns "" or the first difference. Iterative.
 inline std::string TreeDiff(const VelkNode& expected, const VelkNode& actual,
                             Form form = Form::kSame, bool condense = true,
-                            bool firstElementOnly = false) {
+                            bool firstElementOnly = false, bool utf8 = false) {
     std::vector<std::pair<const VelkNode*, const VelkNode*>> pending{{&expected, &actual}};
     const bool pretty = form == Form::kPretty;
+    const bool skipBlank = pretty && !condense;
     while (!pending.empty()) {
         const VelkNode& e = *pending.back().first;
         const VelkNode& a = *pending.back().second;
@@ -156,9 +195,11 @@ inline std::string TreeDiff(const VelkNode& expected, const VelkNode& actual,
         if (e.Type() != a.Type()) return "expected " + Describe(&e) + ", found " + Describe(&a);
         std::string want = e.SValue(), found = a.SValue();
         if (e.Type() == VelkNode::DOCUMENT) want = found;  // the value is a file name
-        if (e.Type() == VelkNode::COMMENT) want = Reread(want, form, !pretty);
-        if (e.Type() == VelkNode::TEXT && form != Form::kSame) {
-            want = TextAfterReread(want, condense);
+        if (e.Type() == VelkNode::COMMENT && !utf8) want = Reread(want, form, !pretty);
+        if (e.Type() == VelkNode::TEXT && e.ToText()->CDATA() != a.ToText()->CDATA())
+            return "CDATA flag of " + Describe(&e) + " differs";
+        if (e.Type() == VelkNode::TEXT && form != Form::kSame && !e.ToText()->CDATA()) {
+            want = TextAfterReread(want, condense, utf8);
             // The line break and indentation that the pretty form writes after text.
             if (pretty && found.compare(0, want.size(), want) == 0 &&
                 found.find_first_not_of(" \t\n\r", want.size()) == std::string::npos)
@@ -167,17 +208,18 @@ inline std::string TreeDiff(const VelkNode& expected, const VelkNode& actual,
         if (want != found)
             return "value of " + Describe(&e) + ": expected '" + Printable(want) + "', found '" +
                    Printable(found) + "'";
-        want = Fields(e, form, !pretty);
+        want = Fields(e, form, !pretty, utf8);
         found = Fields(a, Form::kSame, true);
         if (want != found)
             return "fields of " + Describe(&e) + ": expected " + Printable(want) + ", found " +
                    Printable(found);
         const bool stopAtElement =
             (form == Form::kCompact || firstElementOnly) && e.Type() == VelkNode::DOCUMENT;
-        const VelkNode* ce = e.FirstChild();
-        const VelkNode* ca = a.FirstChild();
+        const VelkNode* ce = Compared(e.FirstChild(), skipBlank);
+        const VelkNode* ca = Compared(a.FirstChild(), skipBlank);
         size_t index = 0;
-        for (; ce && ca; ce = ce->NextSibling(), ca = ca->NextSibling(), ++index) {
+        for (; ce && ca; ce = Compared(ce->NextSibling(), skipBlank),
+                         ca = Compared(ca->NextSibling(), skipBlank), ++index) {
             pending.emplace_back(ce, ca);
             if (stopAtElement && ce->Type() == VelkNode::ELEMENT) {
                 ce = nullptr;
