@@ -114,6 +114,31 @@ TEST(Scanner, ReadTextUpToTheMarker) {
     }
 }
 
+// Element content is scanned many bytes a step while the end of the input is
+// far enough, ReadText a byte at a time: every kind of stop, at every offset
+// of a long text, reads the same either way.
+TEST(Scanner, ContentScanAgreesWithReadText) {
+    const char* const stops[] = {"&amp;", "&#x41;", "&",  "  ",   " \t",      "\t",
+                                 "\n",    "\r\n",   " x", "\x0B", "\xC3\xA9", "\r"};
+    for (bool condense : {true, false}) {
+        velkcheck::Condensing condensing(condense);
+        for (const char* stop : stops) {
+            for (size_t at = 0; at <= 40; ++at) {
+                std::string text(40, 'a');
+                text.insert(at, stop);
+                text += " more words  here ";
+                VelkDocument doc;
+                doc.Parse(("<r>" + text + "</r>").c_str(), nullptr);
+                ASSERT_FALSE(doc.Error());
+                std::string expected;
+                VelkBase::ReadText(text.c_str(), &expected, true, "<", false);
+                EXPECT_EQ(doc.FirstChildElement()->FirstChild()->SValue(), expected)
+                    << velkcheck::Printable(stop) << " at " << at << ", condensing " << condense;
+            }
+        }
+    }
+}
+
 // Bytes 0x80..0xFF are neither letters, digits nor white space whatever locale
 // the program has set; a Latin-1 locale would otherwise make 0xE9 a letter and
 // 0xA0 a space.
