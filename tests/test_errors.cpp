@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "test_util.h"
 
@@ -65,65 +66,26 @@ TEST(Errors, EachCodeHasItsMessage) {
         EXPECT_STREQ(VelkBase::errorString[code], messages[code]) << "code " << code;
 }
 
-// The ways the input reaches the library.
-void Text(VelkDocument* doc, const std::string& input) {
-    doc->Parse(input.c_str(), nullptr);
-}
-
-// Parse while the allocation after the given number of allocations fails.
-template <int succeeding>
-void Starved(VelkDocument* doc, const std::string& input) {
-    allocationsBeforeFailure = succeeding;
-    doc->Parse(input.c_str(), nullptr);
-    allocationsBeforeFailure = -1;
-}
-
-// Sets new attributes named after input on an element of the document until
-// one needs an allocation, which fails: that one is not added.
-void StarvedSetAttribute(VelkDocument* doc, const std::string& input) {
-    VelkElement* e = velk_test::AddElement(doc, "e");
+// A failed allocation records error 3 without a position: while parsing (here
+// the document's first slab; every later one below) and while setting an
+// attribute, which is then not added.
+TEST(Errors, AFailedAllocationRecordsErrorThree) {
+    if (!CanInjectAllocationFailures()) GTEST_SKIP() << "running under valgrind";
+    VelkDocument parsed, edited;
+    allocationsBeforeFailure = 0;
+    parsed.Parse("<a/>", nullptr);
+    EXPECT_EQ(velk_test::Status(parsed), "3@-1:-1");
+    VelkElement* e = velk_test::AddElement(&edited, "e");
     std::string name;
     allocationsBeforeFailure = 0;
     for (int i = 0; allocationsBeforeFailure == 0 && i < 1000000; ++i) {
-        name = input + std::to_string(i);
+        name = "n" + std::to_string(i);
         e->SetAttribute(name.c_str(), "v");
     }
     allocationsBeforeFailure = -1;
     EXPECT_EQ(e->Attribute(name.c_str()), nullptr);
+    EXPECT_EQ(velk_test::Status(edited), "3@-1:-1");
 }
-
-struct ErrorCase {
-    void (*read)(VelkDocument*, const std::string&);
-    std::string input;
-    int code;
-    int row;
-    int col;
-};
-
-void PrintTo(const ErrorCase& c, std::ostream* out) {
-    *out << "code " << c.code << " for \"" << velkcheck::Printable(c.input) << "\"";
-}
-
-const ErrorCase kCases[] = {
-    {Text, "<a/>\n x", 14, 1, 1},
-    // Allocation failures: the document's first slab (every later one below),
-    // a set attribute.
-    {Starved<0>, "<a/>", 3, -1, -1},
-    {StarvedSetAttribute, "n", 3, -1, -1},
-};
-
-class ErrorTable : public ::testing::TestWithParam<ErrorCase> {};
-
-TEST_P(ErrorTable, RecordsCodeMessageAndPosition) {
-    const ErrorCase& c = GetParam();
-    if (c.read != Text && !CanInjectAllocationFailures()) GTEST_SKIP() << "running under valgrind";
-    VelkDocument doc;
-    c.read(&doc, c.input);
-    EXPECT_EQ(velk_test::Status(doc),
-              std::to_string(c.code) + "@" + std::to_string(c.row) + ":" + std::to_string(c.col));
-}
-
-INSTANTIATE_TEST_SUITE_P(Errors, ErrorTable, ::testing::ValuesIn(kCases));
 
 // Parses input once for each allocation that its parse makes, with that one
 // failing: each time error 3 is recorded, and check(doc, failing) looks at what
@@ -205,8 +167,10 @@ TEST(Errors, CloneGivesNullWhenAnAllocationFails) {
     ASSERT_EQ(velk_test::Status(doc), "ok");
     int failed = 0;
     for (int succeeding = 0; succeeding < 100; ++succeeding) {
+        // A new thread starts with no memory of its own, so that the clone allocates.
+        std::unique_ptr<VelkNode> copy;
         allocationsBeforeFailure = succeeding;
-        const std::unique_ptr<VelkNode> copy(doc.Clone());
+        std::thread([&] { copy.reset(doc.Clone()); }).join();
         const bool injected = allocationsBeforeFailure == -1;
         allocationsBeforeFailure = -1;
         if (!injected) {

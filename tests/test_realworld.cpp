@@ -6,40 +6,24 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "Velk/base/velk.h"
 #include "test_util.h"
-#include "velk_check.h"
 
 using namespace TAVARO;
-using velk_test::Compact;
+using namespace velk_test;
 
 namespace {
-
-struct Read {
-    std::string tree;     // the compact form
-    std::string outcome;  // "ok" or "code@row:col"
-};
-
-Read FromText(const std::string& text, bool utf8) {
-    VelkDocument doc;
-    doc.SetUtf8(utf8);
-    doc.Parse(text.c_str(), nullptr);
-    return {Compact(doc), velk_test::Status(doc)};
-}
 
 struct ExtentCase {
     const char* name;
     std::string input;
     std::string tree;  // compact form of what was read
-    std::string outcome;
+    std::string status;
 };
-
-void PrintTo(const ExtentCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 const ExtentCase kExtents[] = {
     {"doctype subset with quoted ]> and > in a comment and a PI",
@@ -48,8 +32,6 @@ const ExtentCase kExtents[] = {
      "<!DOCTYPE r [\n <!ENTITY e \"]>\">\n <!-- ]> -->\n <?pi ]>?>\n <!ATTLIST r a CDATA '>'>\n]>"
      "<r />",
      "ok"},
-    {"doctype without a subset", "<!DOCTYPE r SYSTEM \"r.dtd\"><r/>",
-     "<!DOCTYPE r SYSTEM \"r.dtd\"><r />", "ok"},
     {"doctype closing with space before >", "<!DOCTYPE r [<!ELEMENT r ANY>] ><r/>",
      "<!DOCTYPE r [<!ELEMENT r ANY>] ><r />", "ok"},
     {"cdata holding > and ]] and markup", "<r><![CDATA[a>b]]c<d/>]]></r>",
@@ -76,35 +58,29 @@ const ExtentCase kExtents[] = {
     {"declaration that fails", "<?xml version?><r/>", "<?xml ?>", "12@0:0"},
 };
 
-class Extents : public ::testing::TestWithParam<ExtentCase> {};
-
-TEST_P(Extents, TextStreamAndFileReadTheSame) {
-    const ExtentCase& c = GetParam();
-    const Read text = FromText(c.input, false);
-    EXPECT_EQ(text.tree, c.tree);
-    EXPECT_EQ(text.outcome, c.outcome);
-
-    // A stream stops after the first element, where the text parse goes on;
-    // both read the same nodes and find the same kind of error.
-    std::istringstream in(c.input + "<next/>");
-    VelkDocument streamed;
-    in >> streamed;
-    if (c.outcome == "ok") {
-        EXPECT_EQ(Compact(streamed), c.tree);
-        EXPECT_EQ(velk_test::Status(streamed), "ok");
-        std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(rest, "<next/>");
-    }
-
+// A stream stops after the first element, where the text parse goes on; a
+// stream that reads a whole document reads the same nodes.
+TEST(RealWorld, TextStreamAndFileReadTheSameExtents) {
     const std::string path = velkcheck::TempPath("realworld.xml");
-    ASSERT_TRUE(velkcheck::WriteFile(path, c.input));
-    VelkDocument loaded;
-    loaded.LoadFile(path.c_str());
-    EXPECT_EQ(Compact(loaded), c.tree);
-    EXPECT_EQ(velk_test::Status(loaded), c.outcome);
+    for (const ExtentCase& c : kExtents) {
+        SCOPED_TRACE(c.name);
+        VelkDocument text, streamed, loaded;
+        text.Parse(c.input.c_str(), nullptr);
+        EXPECT_EQ(Compact(text), c.tree);
+        EXPECT_EQ(Status(text), c.status);
+        ASSERT_TRUE(velkcheck::WriteFile(path, c.input));
+        loaded.LoadFile(path.c_str());
+        EXPECT_EQ(Compact(loaded), c.tree);
+        EXPECT_EQ(Status(loaded), c.status);
+        if (c.status != "ok") continue;
+        std::istringstream in(c.input + "<next/>");
+        in >> streamed;
+        EXPECT_EQ(Compact(streamed), c.tree);
+        EXPECT_EQ(Status(streamed), "ok");
+        EXPECT_EQ(Rest(in), "<next/>");
+    }
+    std::remove(path.c_str());
 }
-
-INSTANTIATE_TEST_SUITE_P(RealWorld, Extents, ::testing::ValuesIn(kExtents));
 
 TEST(RealWorld, CDataIsATextNodeKeptExactly) {
     for (bool utf8 : {false, true}) {
@@ -123,15 +99,10 @@ TEST(RealWorld, CDataIsATextNodeKeptExactly) {
     text->SetCDATA(true);
     r.LinkEndChild(text);
     EXPECT_EQ(Compact(r), "<r><![CDATA[x]]]]><![CDATA[>y]]></r>");
-    VelkNode* clone = r.Clone();
-    EXPECT_EQ(Compact(*clone), Compact(r));
-    delete clone;
+    EXPECT_EQ(Compact(*std::unique_ptr<VelkNode>(r.Clone())), Compact(r));
     VelkDocument back;
     back.Parse(Compact(r).c_str(), nullptr);
-    std::string joined;
-    for (const VelkNode* n = back.FirstChildElement()->FirstChild(); n; n = n->NextSibling())
-        joined += n->Value();
-    EXPECT_EQ(joined, "x]]>y");
+    EXPECT_EQ(Shape(&back), "r('x]]','>y')");
 }
 
 struct ReferenceCase {

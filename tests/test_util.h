@@ -69,24 +69,11 @@ inline VelkDocument* Doc(std::initializer_list<VelkNode*> children) {
 // A node of the kind that a table's letter names, valued text: e element,
 // c comment, t text, d declaration, anything else unknown markup.
 inline VelkNode* Node(char kind, const char* text) {
-    VelkNode* node;
-    switch (kind) {
-        case 'e':
-            node = new VelkElement("");
-            break;
-        case 'c':
-            node = new VelkComment();
-            break;
-        case 't':
-            node = new VelkText("");
-            break;
-        case 'd':
-            node = new VelkDeclaration();
-            break;
-        default:
-            node = new VelkUnknown();
-            break;
-    }
+    VelkNode* node = kind == 'e'   ? new VelkElement("")
+                     : kind == 'c' ? new VelkComment()
+                     : kind == 't' ? new VelkText("")
+                     : kind == 'd' ? new VelkDeclaration()
+                                   : static_cast<VelkNode*>(new VelkUnknown());
     node->SetValue(text);
     return node;
 }
