@@ -22,11 +22,6 @@ TEST(Document, TheFirstErrorStaysUntilCleared) {
     EXPECT_EQ(Status(doc), "ok");
     EXPECT_EQ(doc.ErrorCursor().row, 0);
     EXPECT_EQ(doc.ErrorCursor().col, 0);
-    for (int code = 1; code < VELK_ERROR_STRING_COUNT; ++code) {
-        VelkDocument each;
-        each.SetError(code, nullptr, nullptr);
-        EXPECT_EQ(Status(each), std::to_string(code) + "@-1:-1");
-    }
 #ifdef NDEBUG
     // Without the debug check, a code outside the message table is not recorded.
     for (int code : {-1, 0, int{VELK_ERROR_STRING_COUNT}}) {

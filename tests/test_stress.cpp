@@ -26,10 +26,6 @@ std::string Repeat(const std::string& piece, int times) {
     return out;
 }
 
-std::string DeepText(int depth, const std::string& inner) {
-    return Repeat("<e>", depth) + inner + Repeat("</e>", depth);
-}
-
 // How many single-child <e> levels hang below node; -1 when the chain differs.
 int Depth(const VelkNode& node) {
     int depth = 0;
@@ -41,7 +37,7 @@ int Depth(const VelkNode& node) {
 // A chain of kDeep <e> around "t", read every way, whole and broken; cloned,
 // written in both forms and read back; built by a caller, cleared and deleted.
 void WalkAMillionLevels() {
-    const std::string text = DeepText(kDeep, "t");
+    const std::string text = Repeat("<e>", kDeep) + "t" + Repeat("</e>", kDeep);
     std::string mismatch = text;
     mismatch[kDeep * 3 + 3] = 'x';  // the innermost end tag becomes </x>
     const std::string path = TempPath("deep.xml");
