@@ -257,16 +257,13 @@ private:
         out += Space(60);
         if (depth >= 6 || Chance(20)) return out + "/>";
         out += ">";
-        bool lastWasText = false;
         for (int i = Below(6); i > 0; --i) {
             const int roll = Below(100);
-            const bool text = roll < 30 && !lastWasText;
-            out += text        ? Text()
+            out += roll < 30   ? Text()
                    : roll < 65 ? Element(depth + 1)
                    : roll < 75 ? Comment()
                    : roll < 85 ? Instruction()
                                : Space(100);
-            lastWasText = text;
         }
         return out + "</" + name + ">";
     }
