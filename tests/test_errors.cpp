@@ -1,6 +1,6 @@
 // The error messages; allocation failures while parsing (each allocation of a
-// parse failing in turn), setting an attribute and cloning; and the debug
-// checks that stop misuse.
+// parse failing in turn), setting an attribute and cloning; a document's error
+// state; and the debug checks that stop misuse.
 #include <Velk/base/velk.h>
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #endif
 
 using namespace TAVARO;
+using namespace velk_test;
 
 // Allocation failure injection: while armed, the given number of
 // non-throwing allocations succeed and the next one fails. The library
@@ -71,7 +72,7 @@ TEST(Errors, EachCodeHasItsMessage) {
 TEST(Errors, FailedSetAttributeRecordsErrorThree) {
     if (!CanInjectAllocationFailures()) GTEST_SKIP() << "running under valgrind";
     VelkDocument doc;
-    VelkElement* e = velk_test::AddElement(&doc, "e");
+    VelkElement* e = AddElement(&doc, "e");
     std::string name;
     allocationsBeforeFailure = 0;
     for (int i = 0; allocationsBeforeFailure == 0 && i < 1000000; ++i) {
@@ -80,7 +81,7 @@ TEST(Errors, FailedSetAttributeRecordsErrorThree) {
     }
     allocationsBeforeFailure = -1;
     EXPECT_EQ(e->Attribute(name.c_str()), nullptr);
-    EXPECT_EQ(velk_test::Status(doc), "3@-1:-1");
+    EXPECT_EQ(Status(doc), "3@-1:-1");
 }
 
 // Parses input once for each allocation that its parse makes, with that one
@@ -160,7 +161,7 @@ TEST(Errors, CloneGivesNullWhenAnAllocationFails) {
     VelkDocument doc;
     doc.Parse("<?xml version='1.0'?><!--c--><r a='1' b='2'><e x='1'>t</e><!--d--><e/></r><s/>",
               nullptr);
-    ASSERT_EQ(velk_test::Status(doc), "ok");
+    ASSERT_EQ(Status(doc), "ok");
     int failed = 0;
     for (int succeeding = 0; succeeding < 100; ++succeeding) {
         // A new thread starts with no memory of its own, so that the clone allocates.
@@ -171,7 +172,7 @@ TEST(Errors, CloneGivesNullWhenAnAllocationFails) {
         allocationsBeforeFailure = -1;
         if (!injected) {
             ASSERT_NE(copy, nullptr);
-            EXPECT_EQ(velkcheck::PrettyText(*copy), velkcheck::PrettyText(doc));
+            EXPECT_EQ(PrettyText(*copy), PrettyText(doc));
             break;
         }
         EXPECT_EQ(copy, nullptr) << "with allocation " << succeeding << " failing";
@@ -180,13 +181,45 @@ TEST(Errors, CloneGivesNullWhenAnAllocationFails) {
     EXPECT_GT(failed, 0) << "no allocation was made to fail";
 }
 
+TEST(ErrorState, TheFirstErrorStaysUntilCleared) {
+    VelkDocument doc;
+    EXPECT_EQ(Status(doc), "ok");
+    doc.SetError(VELK_ERROR_OPEN_FILE, nullptr, nullptr);
+    doc.SetError(VELK_ERROR_DOCUMENT_EMPTY, nullptr, nullptr);
+    EXPECT_EQ(Status(doc), "2@-1:-1");
+    doc.ClearError();
+    EXPECT_EQ(Status(doc), "ok");
+    EXPECT_EQ(doc.ErrorCursor().row, 0);
+    EXPECT_EQ(doc.ErrorCursor().col, 0);
+#ifdef NDEBUG
+    // Without the debug check, a code outside the message table is not recorded.
+    for (int code : {-1, 0, int{VELK_ERROR_STRING_COUNT}}) {
+        VelkDocument outside;
+        outside.SetError(code, nullptr, nullptr);
+        EXPECT_EQ(Status(outside), "ok");
+    }
+#endif
+}
+
+TEST(ErrorState, AnErrorGetsAPositionOnlyWithBothPositionAndTracker) {
+    const char text[] = "ab\ncd";
+    VelkParsingData data(text, 4, 0, 0);
+    VelkDocument positionOnly, trackerOnly, both;
+    positionOnly.SetError(VELK_ERROR_PARSE_ELEMENT, text + 4, nullptr);
+    trackerOnly.SetError(VELK_ERROR_PARSE_ELEMENT, nullptr, &data);
+    both.SetError(VELK_ERROR_END_TAG, text + 4, &data);
+    EXPECT_EQ(Status(positionOnly), "4@-1:-1");
+    EXPECT_EQ(Status(trackerOnly), "4@-1:-1");
+    EXPECT_EQ(Status(both), "9@1:1");
+}
+
 #ifndef NDEBUG
 // Misuse stops a debug build with the unit, line, operation and the expression
 // that failed.
 TEST(DebugChecksDeathTest, MisuseStops) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     VelkElement root("r"), stranger("s");
-    VelkNode* grandchild = velk_test::AddElement(velk_test::AddElement(&root, "a"), "g");
+    VelkNode* grandchild = AddElement(AddElement(&root, "a"), "g");
     VelkAttributeSet set;
     VelkAttribute first("a", "1"), second("a", "2");
     set.Add(&first);

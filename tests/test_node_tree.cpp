@@ -1,5 +1,5 @@
 // Trees built by hand: linking, editing, searching (by node and by handle),
-// copying and deleting nodes.
+// copying nodes and documents, and deleting nodes.
 #include <Velk/base/velk.h>
 #include <gtest/gtest.h>
 
@@ -178,6 +178,27 @@ TEST(NodeTree, OnlyAsciiWhiteSpaceTextIsBlank) {
     } cases[] = {
         {"", true}, {" \t\n\r\v\f", true}, {" a ", false}, {"\xA0", false}, {" \x85 ", false}};
     for (const auto& c : cases) EXPECT_EQ(VelkText(c.text).Blank(), c.blank) << c.text;
+}
+
+// A clone has the name, the top-level nodes and the error flag and message,
+// but code 0, the cursor (0, 0) and the default tab size.
+TEST(NodeTree, DocumentCloneCopiesTreeNameAndErrorFlagButNotCodeCursorOrTabSize) {
+    VelkDocument doc("source.xml");
+    EXPECT_EQ(Status(*std::unique_ptr<VelkNode>(doc.Clone())->ToDocument()), "ok");
+    doc.LinkEndChild(new VelkDeclaration("1.0", "", ""));
+    doc.LinkEndChild(Comment("c"));
+    doc.LinkEndChild(Element("root", "a", "1", {Element("child")}));
+    doc.LinkEndChild(Element("second"));
+    doc.SetTabSize(8);
+    doc.SetError(VELK_ERROR_OPEN_FILE, nullptr, nullptr);
+    std::unique_ptr<VelkNode> node(doc.Clone());
+    const VelkDocument* copy = node->ToDocument();
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(Status(*copy), "0@0:0 Failed to open file");
+    EXPECT_EQ(copy->TabSize(), 4);
+    EXPECT_STREQ(copy->Value(), "source.xml");
+    EXPECT_EQ(PrettyText(*copy), PrettyText(doc));
+    EXPECT_EQ(CheckLinks(*copy), "");
 }
 
 }  // namespace

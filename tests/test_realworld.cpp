@@ -108,7 +108,8 @@ TEST(RealWorld, PrintAndCloneKeepTheUtf8Model) {
     VelkDocument doc;
     doc.SetUtf8(true);
     doc.Parse("<\xE9\x80\xB1 a='&#233;'><!--&amp;--></\xE9\x80\xB1>", nullptr);
-    EXPECT_EQ(PrettyText(doc), "<\xE9\x80\xB1 a=\"\xC3\xA9\">\n    <!--&amp;-->\n</\xE9\x80\xB1>\n");
+    EXPECT_EQ(PrettyText(doc),
+              "<\xE9\x80\xB1 a=\"\xC3\xA9\">\n    <!--&amp;-->\n</\xE9\x80\xB1>\n");
     const std::unique_ptr<VelkNode> clone(doc.Clone());
     EXPECT_TRUE(clone->ToDocument()->Utf8());
     EXPECT_EQ(Compact(*clone->FirstChildElement()), Compact(*doc.FirstChildElement()));
