@@ -100,37 +100,23 @@ inline VelkNode* Linked(char kind, VelkDocument* doc) {
 // comments, unknown markup and declarations as written; a document as its
 // top-level items separated by commas.
 inline std::string Shape(const VelkNode* node) {
-    std::string out;
-    switch (node->Type()) {
-        case VelkNode::ELEMENT: {
-            out = node->Value();
-            const VelkElement* e = node->ToElement();
-            for (auto* a = e->FirstAttribute(); a; a = a->Next())
-                out += (a == e->FirstAttribute() ? "[" : ",") + std::string(a->Name()) + "=" +
-                       a->Value() + (a->Next() ? "" : "]");
-            break;
-        }
-        case VelkNode::TEXT:
-            return "'" + node->SValue() + "'";
-        case VelkNode::COMMENT:
-            return "<!--" + node->SValue() + "-->";
-        case VelkNode::UNKNOWN:
-            return "<" + node->SValue() + ">";
-        case VelkNode::DECLARATION: {
-            auto* d = static_cast<const VelkDeclaration*>(node);
-            return std::string("<?xml ") + d->Version() + "|" + d->Encoding() + "|" +
-                   d->Standalone() + "?>";
-        }
-        default:
-            break;
+    const std::string value = node->SValue();
+    if (node->ToText()) return "'" + value + "'";
+    if (node->Type() == VelkNode::COMMENT) return "<!--" + value + "-->";
+    if (node->Type() == VelkNode::UNKNOWN) return "<" + value + ">";
+    if (node->Type() == VelkNode::DECLARATION) {
+        auto* d = static_cast<const VelkDeclaration*>(node);
+        return std::string("<?xml ") + d->Version() + "|" + d->Encoding() + "|" + d->Standalone() +
+               "?>";
     }
-    const bool document = node->Type() == VelkNode::DOCUMENT;
-    for (VelkNode* c = node->FirstChild(); c; c = c->NextSibling()) {
-        out += c == node->FirstChild() ? (document ? "" : "(") : ",";
-        out += Shape(c);
-        if (!c->NextSibling() && !document) out += ")";
-    }
-    return out;
+    std::string out = node->ToDocument() ? "" : value, children;
+    const VelkElement* e = node->ToElement();
+    for (auto* a = e ? e->FirstAttribute() : nullptr; a; a = a->Next())
+        out += (a == e->FirstAttribute() ? "[" : ",") + std::string(a->Name()) + "=" + a->Value() +
+               (a->Next() ? "" : "]");
+    for (VelkNode* c = node->FirstChild(); c; c = c->NextSibling())
+        children += (c == node->FirstChild() ? "" : ",") + Shape(c);
+    return e && node->FirstChild() ? out + "(" + children + ")" : out + children;
 }
 
 // "ok" for a clean document, else "code@row:col", with the message when it is

@@ -219,13 +219,12 @@ private:
         return name;
     }
 
-    std::string Character(const std::string& alphabet, bool spaceReferences) {
+    std::string Character(const std::string& alphabet) {
         const int roll = Below(100);
-        if (roll < 8) return Pick({"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"});
-        if (roll < 14 && spaceReferences && Chance(30))
-            return Pick({"&#x9;", "&#xA;", "&#x20;", "&#xD;"});
         if (roll < 14)
-            return Pick({"&#x41;", "&#x7a;", "&#xE9;", "&#xff;", "&#x3C;", "&#x26;", "&#x3e;"});
+            return Pick({"&amp;", "&lt;", "&gt;", "&quot;", "&apos;", "&#x41;", "&#x7a;", "&#xE9;",
+                         "&#xff;", "&#x3C;", "&#x26;", "&#x3e;", "&#x9;", "&#xA;", "&#x20;",
+                         "&#xD;"});
         if (roll < 20) return std::string(1, static_cast<char>(0x80 + Below(128)));
         return std::string(1, From(alphabet));
     }
@@ -235,14 +234,14 @@ private:
         std::string out = Space(100) + name + (Chance(80) ? "=" : Space(60) + "=" + Space(60));
         out += single ? '\'' : '"';
         for (int i = Below(8); i > 0; --i)
-            out += Character(std::string("abc XYZ 019 .:;-_=/>") + (single ? '"' : '\''), true);
+            out += Character(std::string("abc XYZ 019 .:;-_=/>") + (single ? '"' : '\''));
         return out + (single ? '\'' : '"');
     }
 
     std::string Text() {
         std::string text(1, From("abcdefg"));
         for (int i = Below(12); i > 0; --i)
-            text += Character("abcdefgh xyz XYZ 0123 .,;:!?()=/'\">-\t\n", false);
+            text += Character("abcdefgh xyz XYZ 0123 .,;:!?()=/'\">-\t\n");
         return text;
     }
 
