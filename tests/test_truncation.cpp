@@ -28,7 +28,6 @@ const Sample kSamples[] = {
      "<root a=\"1\" b='x &amp; y' c=plain>\n  <child>text &lt;here&gt; &#x41;</child>\n  <empty/>\n"
      "  <!-- inner -- comment -->\n  <?pi data?>\n  mixed <b>bold</b> tail\n</root>\n<!-- tail "
      "-->\n"},
-    {"a", "<a><b><c><d>deep</d></c></b></a>"},
     {"doc",
      "<doc\r\n\tk = 'v'>caf\xC3\xA9 &#xE9;<x:y z.w='&quot;' q=\"it's\"/><![CDATA[1<2]]></DOC>  "},
 };
@@ -60,14 +59,12 @@ TEST(Truncation, EveryPrefixAsTextAndStream) {
             VelkDocument doc;
             doc.Parse(prefix.c_str(), nullptr);
             EXPECT_EQ(CheckLinks(doc), "");
-            // Markup outside the root element that the cut leaves open is not judged.
+            // Markup that the cut leaves open is an error outside the root element too.
             const bool insideRoot = cut >= rootStart + 2 && cut < rootEnd;
             const size_t open = prefix.rfind('<');
             const bool openMarkup =
                 open != std::string::npos && prefix.find('>', open) == std::string::npos;
-            if (insideRoot || !openMarkup) {
-                EXPECT_EQ(doc.Error(), cut == 0 || insideRoot) << doc.ErrorMessage();
-            }
+            EXPECT_EQ(doc.Error(), cut == 0 || insideRoot || openMarkup) << doc.ErrorMessage();
             if (cut >= rootEnd) {
                 EXPECT_EQ(Compact(doc), Compact(full));
             }
