@@ -48,6 +48,7 @@ const ParseCase kCases[] = {
     {'D', "<root/>", -1, "root", "ok"},                 // the last node ends at the end
     {'D', "<root/>  ", 9, "root", "ok"},
     {'D', "<?xml version='1.0'?><!-- c --><root/>", -1, "<?xml 1.0||?>,<!-- c -->,root", "ok"},
+    {'D', "<?xml?><r/>", -1, "<?xml ||?>,r", "ok"},
     {'D', "<?XML version='1.0'?>", -1, "<?XML version='1.0'?>", "ok"},
     {'D', "</a> <1> < a> <?php x ?>", -1, "</a>,<1>,< a>,<?php x ?>", "ok"},
     {'D', "<a><b></a><c/>", -1, "a(b)", "9@0:6"},       // a failed node stays and ends the parse

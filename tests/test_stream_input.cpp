@@ -39,6 +39,7 @@ TEST(StreamIn, ReadsExactlyOneNode) {
         {'t', "a &lt; b<c", "<c", "ok", "'a < b'", "ok"},
         {'u', "<!DOCTYPE x [y]>z", "z", "ok", "<!DOCTYPE x [y]>", "ok"},
         {'c', "<!-- a > b -- > -->z", "z", "ok", "<!-- a > b -- > -->", "ok"},
+        {'d', "<?xml version='1.0' encoding='a>b'?>z", "z", "ok", "<?xml 1.0|a>b|?>", "ok"},
         {'e', "<a>hi</a>tail", "tail", "ok", "a('hi')", "ok"},
         {'e', "  <a/>tail", "tail", "ok", "a", "ok"},
         {'e', "<a> <b c='1'> <c></c> </b>\n</a> x", " x", "ok", "a(b[c=1](c))", "ok"},
