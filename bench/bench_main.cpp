@@ -918,7 +918,6 @@ int Table(Driver& driver, const std::string& note) {
 int Scaling(Driver& driver, const std::string& note) {
     std::string loadBefore = LoadAverage();
     std::ostringstream md;
-    md << Header("Benchmark: location tracking and scaling", note, driver.reps, loadBefore);
     md << "## Cost of location tracking\n\n"
           "Parse (buffer to tree, freed, repeated in one process) with tab size 4, the default, "
           "against tab size 0, with which the tracker never moves. Measured with the C "
@@ -976,7 +975,10 @@ int Scaling(Driver& driver, const std::string& note) {
         }
     }
     md << "\n## Targets\n\n" << targets;
-    std::string text = md.str();
+    // The header last, so that it records the load average after the run.
+    std::string text =
+        Header("Benchmark: location tracking and scaling", note, driver.reps, loadBefore) +
+        md.str();
     std::fputs(text.c_str(), stdout);
     bool ok = WriteText(driver.resultsDir + "/scaling.md", text);
     std::fprintf(stderr, "wrote %s/scaling.md\n", driver.resultsDir.c_str());
