@@ -378,21 +378,23 @@ public:
         memoryProgram = self + "_mem";
     }
 
-    // Times one library and operation; environment (NAME=VALUE) is set for the
-    // child. A cold parse happens once per process, so it takes reps processes.
+    // Times one library and operation in runs timed runs (reps when 0), with
+    // environment (NAME=VALUE) set for the child. A cold parse happens once per
+    // process, so it takes as many processes.
     Measure Time(const std::string& library, const std::string& operation, const std::string& file,
-                 const std::string& environment = "") {
+                 const std::string& environment = "", int runs = 0) {
         bool cold = operation == "parse-cold";
+        if (runs <= 0) runs = reps;
         std::string output = resultsDir + "/.save-" + library + ".xml";
         std::string command = (environment.empty() ? "" : "env " + environment + " ") +
                               Quote(self) + " run " + library + " " + operation + " " +
-                              Quote(file) + " " + std::to_string(cold ? 1 : reps) + " " +
+                              Quote(file) + " " + std::to_string(cold ? 1 : runs) + " " +
                               Quote(output);
         std::fprintf(stderr, "  %-8s %-16s %s%s ... ", library.c_str(), operation.c_str(),
                      Basename(file).c_str(), environment.empty() ? "" : " (steady heap)");
         Measure m;
         std::vector<double> times;
-        for (int process = 0; process < (cold ? reps : 1); ++process) {
+        for (int process = 0; process < (cold ? runs : 1); ++process) {
             std::string line = Spawn(command);
             std::istringstream in(line);
             std::string word;
@@ -915,12 +917,31 @@ int Table(Driver& driver, const std::string& note) {
     return ok ? 0 : 1;
 }
 
+// Parse seconds with tracking on and off, in three alternating pairs of
+// processes so that a change in the machine's load moves both sides alike: the
+// median of each side's medians.
+bool TrackingCost(Driver& driver, const std::string& file, const char* environment, double* on,
+                  double* off) {
+    std::vector<double> ons, offs;
+    for (int pair = 0; pair < 3; ++pair) {
+        Measure with = driver.Time("velk", "parse", file, environment);
+        Measure without = driver.Time("velk", "parse-notrack", file, environment);
+        if (!with.ok || !without.ok) return false;
+        ons.push_back(with.seconds);
+        offs.push_back(without.seconds);
+    }
+    *on = Median(ons);
+    *off = Median(offs);
+    return true;
+}
+
 int Scaling(Driver& driver, const std::string& note) {
     std::string loadBefore = LoadAverage();
     std::ostringstream md;
     md << "## Cost of location tracking\n\n"
           "Parse (buffer to tree, freed, repeated in one process) with tab size 4, the default, "
-          "against tab size 0, with which the tracker never moves. Measured with the C "
+          "against tab size 0, with which the tracker never moves, in three alternating pairs "
+          "of processes (the median of the three medians). Measured with the C "
           "library's fast bins off (`"
        << kSteadyHeap
        << "`), so that freed blocks merge at once and each parse meets a heap laid out as the "
@@ -933,25 +954,26 @@ int Scaling(Driver& driver, const std::string& note) {
         std::string file = driver.CorpusFile(kCorpora[c]);
         double mb = Driver::FileMegabytes(file);
         for (const char* environment : {kSteadyHeap, ""}) {
-            Measure on = driver.Time("velk", "parse", file, environment);
-            Measure off = driver.Time("velk", "parse-notrack", file, environment);
-            bool both = on.ok && off.ok;
+            double on = 0, off = 0;
+            bool both = TrackingCost(driver, file, environment, &on, &off);
             md << "| " << kCorpusTitles[c] << " (" << Format(mb, 1) << " MB) | "
                << (*environment ? "fast bins off" : "default") << " | "
-               << (on.ok ? Format(mb / on.seconds, 1) : "failed") << " | "
-               << (off.ok ? Format(mb / off.seconds, 1) : "failed") << " | "
-               << (both ? Format((on.seconds / off.seconds - 1) * 100, 1) + " %" : "-") << " |\n";
+               << (both ? Format(mb / on, 1) + " | " + Format(mb / off, 1) + " | " +
+                              Format((on / off - 1) * 100, 1) + " %"
+                        : "failed | failed | -")
+               << " |\n";
             if (both && *environment) {
                 targets += Target(std::string(kCorpusTitles[c]) +
                                       ": parse time with tracking over without (fast bins off)",
-                                  on.seconds / off.seconds, 1.10, false);
+                                  on / off, 1.10, false);
             }
         }
     }
     const int sizes[] = {2, 20, 200};
     const int treeLibraries = 3;  // velk, pugixml, libxml2: expat keeps no tree to grow
     md << "\n## Scaling\n\nParse throughput (MB/s, repeated in one process) of the same kind of "
-          "document at three sizes.\n\n"
+          "document at three sizes; the 2 MB ones are parsed ten times as often, so that "
+          "noise moves their median no more than the others'.\n\n"
           "| corpus | library | 2 MB | 20 MB | 200 MB | 200 MB over 2 MB |\n"
           "|---|---|---:|---:|---:|---:|\n";
     for (int c = 0; c < kCorpusCount; ++c) {
@@ -962,7 +984,9 @@ int Scaling(Driver& driver, const std::string& note) {
                 std::string file = driver.corpusDir + "/scale/" + kCorpora[c] + "-" +
                                    std::to_string(sizes[s]) + ".xml";
                 double mb = Driver::FileMegabytes(file);
-                Measure m = mb > 0 ? driver.Time(kLibraries[l], "parse", file) : Measure();
+                int runs = driver.reps * 20 / sizes[s];
+                Measure m =
+                    mb > 0 ? driver.Time(kLibraries[l], "parse", file, "", runs) : Measure();
                 speed[s] = m.ok ? mb / m.seconds : 0;
                 md << " | " << (m.ok ? Format(speed[s], 1) : "missing");
             }
