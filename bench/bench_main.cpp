@@ -553,7 +553,7 @@ std::string Escape(const std::string& s) {
 // Horizontal grouped bars, one panel per corpus, each panel on its own scale.
 std::string Svg(const std::vector<ChartPanel>& panels, const std::string& caption) {
     const char* colors[kLibraryCount] = {"#d1495b", "#00798c", "#edae49", "#66a182"};
-    const int width = 760, labelWidth = 190, barHeight = 11, rowGap = 10, barArea = 470;
+    const int width = 860, labelWidth = 290, barHeight = 11, rowGap = 10, barArea = 470;
     std::ostringstream body;
     int y = 56;
     for (const ChartPanel& panel : panels) {
