@@ -821,7 +821,7 @@ std::string ReadmeTable(const Results& r, int reps, const std::string& note) {
         " parse-and-free cycles into a sink that grows. MB/s is input size over time; the "
         "ratio columns are ours over the peer's. Best-case figures (a fresh tree written "
         "into a pre-sized buffer), tracking cost and scaling: bench/results/." +
-        (note.empty() ? "" : " " + note) + "\n\n";
+        (note.empty() ? "" : " Note: " + note + ".") + "\n\n";
     md += SpeedTable(r, true, 2, true) + "\nHeap bytes per element and per attribute:\n\n" +
           UnitTable(r, false);
     return md;
