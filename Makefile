@@ -27,8 +27,9 @@ test-release: release
 clean:
 	rm -rf $(BUILD)
 
-# The benchmark against pugixml, libxml2 and expat (see bench/run for options:
-# make bench BENCH_ARGS="--mode all --size 50").
+# The benchmark against pugixml, libxml2 and expat: the full table, tracking
+# cost and scaling (see bench/run for options; on a busy machine
+# make bench BENCH_ARGS="--clock cpu", for the table alone --mode table).
 .PHONY: bench
 bench:
 	./bench/run $(BENCH_ARGS)

@@ -4,6 +4,7 @@
 #define VELK_BENCH_SUBJECT_H
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -27,10 +28,12 @@ public:
     // Frees the kept tree.
     virtual void Free() = 0;
 
-    // Writes the kept tree pretty-printed (indented) and compact into memory;
-    // return the number of bytes written, 0 when the library cannot.
-    virtual size_t Pretty() { return 0; }
-    virtual size_t Compact() { return 0; }
+    // Writes the kept tree pretty-printed (indented by four spaces) to file, and
+    // appends its compact form to out, the way the library's users do; false
+    // when the library cannot. The benchmark chooses the sinks: pre-sized for
+    // the best case, growing as they are written for what users meet.
+    virtual bool PrettyTo(FILE*) { return false; }
+    virtual bool CompactTo(std::string*) { return false; }
     // Writes the kept tree pretty-printed to the named file.
     virtual bool Save(const char*) { return false; }
     // Whether the library builds a tree that can be written out at all.
@@ -44,12 +47,6 @@ public:
     // Turns row and column tracking off (only the library that has it).
     virtual bool DisableTracking() { return false; }
 };
-
-// Room for either output form of a text of the given size: the pretty form
-// indents by four spaces a level where the corpora use two.
-inline size_t OutputCapacity(size_t inputSize) {
-    return 3 * inputSize + (1u << 20);
-}
 
 // The libraries in the order the tables show them; ours first.
 constexpr const char* kLibraries[] = {"velk", "pugixml", "libxml2", "expat"};

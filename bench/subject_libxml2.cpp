@@ -1,8 +1,9 @@
-// libxml2: xmlReadMemory / xmlReadFile into a tree; xmlDocDumpFormatMemory for
-// the pretty form, xmlDocDumpMemory for the compact form, xmlSaveFormatFile
-// for files.
+// libxml2: xmlReadMemory / xmlReadFile into a tree; xmlDocFormatDump for the
+// pretty form to a FILE, a save context writing to a string for the compact
+// form, xmlSaveFormatFile for files.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 
 #include "subject.h"
 
@@ -44,8 +45,13 @@ public:
         doc = nullptr;
     }
 
-    size_t Pretty() override { return Dump(1); }
-    size_t Compact() override { return Dump(0); }
+    bool PrettyTo(FILE* file) override { return xmlDocFormatDump(file, doc, 1) >= 0; }
+    bool CompactTo(std::string* out) override {
+        xmlSaveCtxtPtr save = xmlSaveToIO(Append, nullptr, out, nullptr, 0);
+        if (!save) return false;
+        bool ok = xmlSaveDoc(save, doc) >= 0;
+        return xmlSaveClose(save) >= 0 && ok;
+    }
     bool Save(const char* path) override { return xmlSaveFormatFile(path, doc, 1) >= 0; }
 
     std::string Version() const override { return LIBXML_DOTTED_VERSION; }
@@ -56,16 +62,9 @@ public:
     }
 
 private:
-    size_t Dump(int format) {
-        xmlChar* data = nullptr;
-        int size = 0;
-        if (format) {
-            xmlDocDumpFormatMemory(doc, &data, &size, 1);
-        } else {
-            xmlDocDumpMemory(doc, &data, &size);
-        }
-        xmlFree(data);
-        return size > 0 ? static_cast<size_t>(size) : 0;
+    static int Append(void* out, const char* data, int size) {
+        static_cast<std::string*>(out)->append(data, static_cast<size_t>(size));
+        return size;
     }
 
     xmlDocPtr doc = nullptr;

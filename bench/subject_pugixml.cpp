@@ -1,19 +1,24 @@
-// pugixml: load_buffer (which copies the text), save through a writer that
-// appends to a string, or to a file.
+// pugixml: load_buffer (which copies the text); save through its FILE writer,
+// through a writer that appends to a string, or to a file.
 #include <pugixml.hpp>
+
+#include <cstdio>
 
 #include "subject.h"
 
 namespace bench {
 namespace {
 
-// Appends to a string reserved once by its owner.
+// Appends what pugixml writes to a string.
 class StringWriter : public pugi::xml_writer {
 public:
+    explicit StringWriter(std::string* out) : out(out) {}
     void write(const void* data, size_t size) override {
-        out.append(static_cast<const char*>(data), size);
+        out->append(static_cast<const char*>(data), size);
     }
-    std::string out;
+
+private:
+    std::string* out;
 };
 
 void CountBelow(pugi::xml_node node, TreeCounts* counts) {
@@ -32,7 +37,6 @@ class Pugixml : public Subject {
 public:
     bool Parse(const char* text, size_t size) override {
         doc.reset(new pugi::xml_document());
-        capacity = OutputCapacity(size);
         return doc->load_buffer(text, size);
     }
     bool Load(const char* path) override {
@@ -41,8 +45,16 @@ public:
     }
     void Free() override { doc.reset(); }
 
-    size_t Pretty() override { return Write(pugi::format_indent); }
-    size_t Compact() override { return Write(pugi::format_raw); }
+    bool PrettyTo(FILE* file) override {
+        pugi::xml_writer_file writer(file);
+        doc->save(writer, "    ", pugi::format_indent);
+        return !std::ferror(file);
+    }
+    bool CompactTo(std::string* out) override {
+        StringWriter writer(out);
+        doc->save(writer, "", pugi::format_raw);
+        return true;
+    }
     bool Save(const char* path) override { return doc->save_file(path, "    "); }
 
     std::string Version() const override {
@@ -56,16 +68,7 @@ public:
     }
 
 private:
-    size_t Write(unsigned int flags) {
-        writer.out.clear();
-        writer.out.reserve(capacity);
-        doc->save(writer, "    ", flags);
-        return writer.out.size();
-    }
-
     std::unique_ptr<pugi::xml_document> doc;
-    size_t capacity = 0;
-    StringWriter writer;
 };
 
 }  // namespace

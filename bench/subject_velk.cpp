@@ -1,10 +1,9 @@
-// Our library: parse with location tracking on (the default), pretty print
-// into a memory FILE, compact form into a string.
+// Our library: parse with location tracking on (the default); the pretty form
+// to a FILE with Print, the compact form appended to a string with <<.
 #include <Velk/base/velk.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "subject.h"
 
@@ -27,9 +26,8 @@ void CountBelow(const VelkNode* node, TreeCounts* counts) {
 
 class Velk : public Subject {
 public:
-    bool Parse(const char* text, size_t size) override {
+    bool Parse(const char* text, size_t) override {
         doc.reset(new VelkDocument());
-        capacity = OutputCapacity(size);
         if (!tracking) doc->SetTabSize(0);
         doc->Parse(text, nullptr);
         return !doc->Error();
@@ -40,24 +38,13 @@ public:
     }
     void Free() override { doc.reset(); }
 
-    // Both forms go to a buffer made once, big enough for the whole output, so
-    // that what is timed is the printer and not the growth of the buffer.
-    size_t Pretty() override {
-        fileBuffer.resize(capacity);
-        FILE* file = fmemopen(fileBuffer.data(), fileBuffer.size(), "w");
-        if (!file) return 0;
+    bool PrettyTo(FILE* file) override {
         doc->Print(file, 0);
-        std::fflush(file);
-        long size = std::ftell(file);
-        std::fclose(file);
-        // A full buffer means the output was cut short: no valid measure.
-        return size > 0 && static_cast<size_t>(size) + 1 < capacity ? static_cast<size_t>(size) : 0;
+        return !std::ferror(file);
     }
-    size_t Compact() override {
-        text.clear();
-        text.reserve(capacity);
-        text << *doc;
-        return text.size();
+    bool CompactTo(std::string* out) override {
+        *out << *doc;
+        return true;
     }
     bool Save(const char* path) override { return doc->SaveFile(path); }
 
@@ -78,9 +65,6 @@ public:
 private:
     std::unique_ptr<VelkDocument> doc;
     bool tracking = true;
-    size_t capacity = 0;
-    std::vector<char> fileBuffer;
-    std::string text;
 };
 
 }  // namespace
