@@ -16,6 +16,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELK_ASAN 1
@@ -144,8 +145,9 @@ void* Place(Arena& arena, std::size_t size) {
     return header + 1;
 }
 
-void Release(void* item) {
-    if (!item) return;
+// The slab of an object whose destructor has run, its slot given up (and
+// poisoned under AddressSanitizer); the caller drops it from the slab's count.
+Slab* Vacate(void* item) {
     SlotHeader* header = static_cast<SlotHeader*>(item) - 1;
 #ifdef VELK_ASAN
     // An object deleted twice is poisoned already: this read reports it.
@@ -156,8 +158,41 @@ void Release(void* item) {
 #ifdef VELK_ASAN
     ASAN_POISON_MEMORY_REGION(header, header->slotSize);
 #endif
-    Drop(slab, 1);
+    return slab;
 }
+
+void ReleaseSlot(void* item) {
+    if (item) Drop(Vacate(item), 1);
+}
+
+// Gives up the slots of objects whose destructors have run, taking each run
+// of slots from one slab off its count in one step: a tree is freed in the
+// order it was placed, so most runs are long.
+class SlotBatch {
+public:
+    SlotBatch() = default;
+    SlotBatch(const SlotBatch&) = delete;
+    SlotBatch& operator=(const SlotBatch&) = delete;
+    ~SlotBatch() { Flush(); }
+
+    void Add(void* item) {
+        Slab* const of = Vacate(item);
+        if (of != slab) {
+            Flush();
+            slab = of;
+        }
+        ++count;
+    }
+
+private:
+    void Flush() {
+        if (count) Drop(slab, count);
+        count = 0;
+    }
+
+    Slab* slab = nullptr;
+    std::intptr_t count = 0;
+};
 
 // The arena of the objects made with new: one per thread, sealed when the
 // thread ends.
@@ -186,11 +221,101 @@ void* VelkBase::operator new(std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 void VelkBase::operator delete(void* item) noexcept {
-    Release(item);
+    ReleaseSlot(item);
 }
 
 void VelkBase::operator delete(void* item, const std::nothrow_t&) noexcept {
-    Release(item);
+    ReleaseSlot(item);
+}
+
+// ---------------------------------------------------------------------------
+// Strings
+// ---------------------------------------------------------------------------
+
+static_assert(sizeof(VelkString) == 16 && sizeof(char*) <= 8,
+              "a pointer and a seven-byte length fit in a string");
+
+VelkString::VelkString(const VelkString& other) {
+    Clear();
+    Assign(other.c_str(), other.size());
+}
+
+VelkString& VelkString::operator=(const VelkString& other) {
+    if (this != &other) Assign(other.c_str(), other.size());
+    return *this;
+}
+
+// Copies n bytes (at most 15) in with two loads and two stores at most,
+// reading all before writing, so that p may lie in the string itself.
+void VelkString::PutInside(const char* p, std::size_t n) {
+    if (n >= 8) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, p, 8);
+        std::memcpy(&tail, p + n - 8, 8);
+        std::memcpy(bytes, &head, 8);
+        std::memcpy(bytes + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, p, 4);
+        std::memcpy(&tail, p + n - 4, 4);
+        std::memcpy(bytes, &head, 4);
+        std::memcpy(bytes + n - 4, &tail, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) bytes[i] = p[i];
+    }
+    bytes[n] = 0;
+    bytes[kInside] = static_cast<char>(kInside - n);
+}
+
+bool VelkString::Assign(const char* p, std::size_t n) {
+    // Text kept elsewhere is handed to old, which frees it once p has been read.
+    VelkString old;
+    if (!Inside()) std::memcpy(old.bytes, bytes, sizeof bytes);
+    if (n <= kInside) {
+        PutInside(p, n);
+        return true;
+    }
+    char* data = new (std::nothrow) char[n + 1];
+    if (!data) {
+        Clear();
+        return false;
+    }
+    std::memcpy(data, p, n);
+    data[n] = 0;
+    SetOutside(data, n, kOnHeap);
+    return true;
+}
+
+void VelkString::Adopt(char* slot, std::size_t n) {
+    if (!Inside()) Release();
+    SetOutside(slot, n, kInSlot);
+}
+
+void VelkString::SetOutside(const char* data, std::size_t n, unsigned char mode) {
+    std::memcpy(bytes, &data, sizeof data);
+    const std::uint64_t length = n;
+    const std::uint64_t word =
+        LittleEndian() ? length | std::uint64_t{mode} << 56 : length << 8 | mode;
+    std::memcpy(bytes + 8, &word, sizeof word);
+}
+
+void VelkString::Release() {
+    char* data = const_cast<char*>(OutsideData());
+    if (Mode() == kInSlot) {
+        ReleaseSlot(data);
+    } else {
+        delete[] data;
+    }
+}
+
+bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
+    if (n < sizeof(VelkString)) return s->Assign(p, n);
+    char* slot = static_cast<char*>(Place(document, n + 1));
+    if (!slot) return false;
+    std::memcpy(slot, p, n);
+    slot[n] = 0;
+    s->Adopt(slot, n);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -199,12 +324,12 @@ void VelkBase::operator delete(void* item, const std::nothrow_t&) noexcept {
 
 VelkNode::VelkNode(NodeType nodeType)
     : parent(nullptr),
-      type(nodeType),
       firstChild(nullptr),
       lastChild(nullptr),
       prev(nullptr),
       next(nullptr),
-      clientData(nullptr) {}
+      clientData(nullptr),
+      type(nodeType) {}
 
 VelkNode::~VelkNode() {
     Clear();
@@ -215,6 +340,7 @@ VelkNode::~VelkNode() {
 // so no destructor ever finds children of its own. Nodes go in document order,
 // the order they were allocated in, which leaves the heap in long free runs.
 void VelkNode::Clear() {
+    SlotBatch freed;
     VelkNode* pending = firstChild;
     firstChild = nullptr;
     lastChild = nullptr;
@@ -227,20 +353,21 @@ void VelkNode::Clear() {
             node->firstChild = nullptr;
             node->lastChild = nullptr;
         }
-        delete node;
+        node->~VelkNode();
+        freed.Add(node);
     }
 }
 
 VelkNode* VelkNode::FirstChild(const char* name) const {
     for (VelkNode* node = firstChild; node; node = node->next) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
 
 VelkNode* VelkNode::LastChild(const char* name) const {
     for (VelkNode* node = lastChild; node; node = node->prev) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
@@ -352,14 +479,14 @@ bool VelkNode::RemoveChild(VelkNode* child) {
 
 VelkNode* VelkNode::PreviousSibling(const char* name) const {
     for (VelkNode* node = prev; node; node = node->prev) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
 
 VelkNode* VelkNode::NextSibling(const char* name) const {
     for (VelkNode* node = next; node; node = node->next) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
@@ -425,7 +552,10 @@ void VelkNode::CopyToClone(VelkNode* target) const {
 VelkAttribute::VelkAttribute() : document(nullptr), prev(nullptr), next(nullptr) {}
 
 VelkAttribute::VelkAttribute(const char* name, const char* value)
-    : document(nullptr), name(name), value(value), prev(nullptr), next(nullptr) {}
+    : document(nullptr), prev(nullptr), next(nullptr) {
+    this->name.Assign(name, std::strlen(name));
+    SetValue(value);
+}
 
 VelkAttribute::~VelkAttribute() {}
 
@@ -466,12 +596,12 @@ void VelkAttribute::SetDoubleValue(double v) {
     int length = std::snprintf(small, sizeof small, "%lf", v);
     if (length < 0) return;
     if (static_cast<size_t>(length) < sizeof small) {
-        value.assign(small, static_cast<size_t>(length));
+        value.Assign(small, static_cast<size_t>(length));
         return;
     }
     std::string text(static_cast<size_t>(length), '\0');
     std::snprintf(&text[0], text.size() + 1, "%lf", v);
-    value.swap(text);
+    value.Assign(text.data(), text.size());
 }
 
 VelkAttribute* VelkAttribute::Next() const {
@@ -528,7 +658,7 @@ VelkAttribute* VelkAttributeSet::Last() const {
 
 VelkAttribute* VelkAttributeSet::Find(const char* name) const {
     for (VelkAttribute* node = first; node; node = node->next) {
-        if (node->name == name) return node;
+        if (std::strcmp(node->name.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
@@ -542,9 +672,13 @@ VelkElement::VelkElement(const char* value) : VelkNode(ELEMENT) {
 }
 
 VelkElement::~VelkElement() {
-    while (VelkAttribute* attribute = attributeSet.First()) {
-        attributeSet.Remove(attribute);
-        delete attribute;
+    SlotBatch freed;
+    VelkAttribute* attribute = VelkAccess::TakeAll(attributeSet);
+    while (attribute) {
+        VelkAttribute* next = attribute->Next();
+        attribute->~VelkAttribute();
+        freed.Add(attribute);
+        attribute = next;
     }
 }
 
@@ -698,8 +832,8 @@ VelkNode* VelkDeclaration::Clone() const {
 }
 
 bool VelkText::Blank() const {
-    for (char c : VelkAccess::Value(*this)) {
-        if (!Is(c, kSpace)) return false;
+    for (const char* p = Value(); *p; ++p) {
+        if (!Is(*p, kSpace)) return false;
     }
     return true;
 }
@@ -881,9 +1015,18 @@ using FileSink = BufferedSink<FILE*>;
 using StreamSink = BufferedSink<std::ostream*>;
 using StringSink = BufferedSink<std::string*>;
 
+std::string_view View(const VelkString& s) {
+    return std::string_view(s.c_str(), s.size());
+}
+
 template <class Sink>
-void WriteString(Sink& sink, const std::string& s) {
+void WriteString(Sink& sink, std::string_view s) {
     sink.Write(s.data(), s.size());
+}
+
+template <class Sink>
+void WriteString(Sink& sink, const VelkString& s) {
+    sink.Write(s.c_str(), s.size());
 }
 
 template <class Sink, size_t N>
@@ -989,8 +1132,13 @@ void Escape(Sink& sink, const char* p, const char* const end, Escaping how) {
 }
 
 template <class Sink>
-void Escape(Sink& sink, const std::string& s, Escaping how) {
+void Escape(Sink& sink, std::string_view s, Escaping how) {
     Escape(sink, s.data(), s.data() + s.size(), how);
+}
+
+template <class Sink>
+void Escape(Sink& sink, const VelkString& s, Escaping how) {
+    Escape(sink, View(s), how);
 }
 
 // name="value" with both parts escaped; the same in both output forms. The
@@ -1000,8 +1148,8 @@ template <class Sink>
 void WriteAttribute(Sink& sink, const VelkAttribute& attribute, bool utf8) {
     Escape(sink, VelkAccess::Name(attribute), TextEscaping(utf8));
     const Escaping how = utf8 ? Escaping::kUtf8Attribute : Escaping::kBytes;
-    const std::string& value = VelkAccess::Value(attribute);
-    const char* p = value.data();
+    const VelkString& value = VelkAccess::Value(attribute);
+    const char* p = value.c_str();
     const char* const end = p + value.size();
     const char* clean = CleanRunEnd(p, end, EscapeClass(how));
     bool hasDoubleQuote = clean != end && std::memchr(clean, '"', static_cast<size_t>(end - clean));
@@ -1024,10 +1172,10 @@ void WriteAttributes(Sink& sink, const VelkElement& element, bool utf8) {
 // A CDATA section. Content holding "]]>" is split after its "]]" into two
 // sections, the one way to write those bytes in CDATA.
 template <class Sink>
-void WriteCData(Sink& sink, const std::string& content) {
+void WriteCData(Sink& sink, std::string_view content) {
     WriteLiteral(sink, "<![CDATA[");
     size_t from = 0;
-    for (size_t at; (at = content.find("]]>", from)) != std::string::npos; from = at + 2) {
+    for (size_t at; (at = content.find("]]>", from)) != std::string_view::npos; from = at + 2) {
         sink.Write(content.data() + from, at + 2 - from);
         WriteLiteral(sink, "]]><![CDATA[");
     }
@@ -1038,7 +1186,7 @@ void WriteCData(Sink& sink, const std::string& content) {
 template <class Sink>
 void WriteText(Sink& sink, const VelkText& text, bool utf8) {
     if (text.CDATA()) {
-        WriteCData(sink, VelkAccess::Value(text));
+        WriteCData(sink, View(VelkAccess::Value(text)));
     } else {
         Escape(sink, VelkAccess::Value(text), TextEscaping(utf8));
     }
@@ -1465,7 +1613,7 @@ bool VelkDocument::LoadFile(const char* fileName) {
 }
 
 bool VelkDocument::LoadFile() {
-    StringToBuffer name(VelkAccess::Value(*this));
+    StringToBuffer name(SValue());
     return name.buffer && LoadFile(name.buffer);
 }
 
@@ -1478,7 +1626,7 @@ bool VelkDocument::SaveFile(const char* fileName) const {
 }
 
 bool VelkDocument::SaveFile() const {
-    StringToBuffer name(VelkAccess::Value(*this));
+    StringToBuffer name(SValue());
     return name.buffer && SaveFile(name.buffer);
 }
 

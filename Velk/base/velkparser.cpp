@@ -56,13 +56,22 @@ const NameClasses& NamesOf(bool utf8) {
     return utf8 ? kUtf8Names : kByteNames;
 }
 
-const char* ReadNameAs(const NameClasses& classes, const char* p, std::string* name) {
-    name->clear();
+// The end of the name at p, or null when no name starts there.
+const char* NameEnd(const NameClasses& classes, const char* p) {
     if (!*p || !Is(*p, classes.start)) return nullptr;
-    const char* start = p;
+    ++p;
     while (Is(*p, classes.rest)) ++p;
-    name->assign(start, static_cast<size_t>(p - start));
     return p;
+}
+
+const char* ReadNameAs(const NameClasses& classes, const char* p, std::string* name) {
+    const char* end = NameEnd(classes, p);
+    if (end) {
+        name->assign(p, static_cast<size_t>(end - p));
+    } else {
+        name->clear();
+    }
+    return end;
 }
 
 }  // namespace
@@ -841,17 +850,28 @@ VelkNode* NewNode(Markup kind, VelkDocument* doc) {
 
 // What the parsers of one parse share: the tracker (may be null), the document
 // that errors go to (may be null) and the document's character model.
+// A text is decoded into scratch, then kept in the document's memory.
 struct ParseContext {
     VelkParsingData* data;
     VelkDocument* doc;
     bool utf8;
     const char* end;  // the terminating NUL of the text, for scanners that read ahead
+    std::string* scratch;
 };
 
 // The context of a parse that starts at p on node.
-ParseContext ContextOf(const VelkNode& node, const char* p, VelkParsingData* data) {
+ParseContext ContextOf(const VelkNode& node, const char* p, VelkParsingData* data,
+                       std::string* scratch) {
     VelkDocument* doc = ReportTarget(node, data);
-    return {data, doc, doc && doc->Utf8(), p ? p + std::strlen(p) : nullptr};
+    return {data, doc, doc && doc->Utf8(), p ? p + std::strlen(p) : nullptr, scratch};
+}
+
+// Keeps the n bytes at p as s in the parse's memory; false, with the error
+// recorded, when memory runs out.
+bool KeepText(VelkString* s, const char* p, size_t n, const ParseContext& ctx) {
+    if (Keep(ctx.doc, s, p, n)) return true;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
 }
 
 const char* ParseElement(VelkElement* element, const char* p, const ParseContext& ctx);
@@ -920,7 +940,8 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     VelkParsingData data(p, TabSize(), location.row, location.col);
     VelkAccess::Document(data) = this;
     location = data.Cursor();
-    const ParseContext ctx{&data, this, utf8, p + std::strlen(p)};
+    std::string scratch;
+    const ParseContext ctx{&data, this, utf8, p + std::strlen(p), &scratch};
 
     p = SkipWhiteSpace(p);
     while (p && *p) {
@@ -968,10 +989,10 @@ public:
         for (VelkAttribute* a = set->First(); a; a = a->Next()) Remember(a);
     }
 
-    VelkAttribute* Find(const std::string& name) const {
+    VelkAttribute* Find(std::string_view name) const {
         if (slots_.empty()) {
             for (size_t i = 0; i < listed_; ++i)
-                if (VelkAccess::Name(*list_[i]) == name) return list_[i];
+                if (NameOf(list_[i]) == name) return list_[i];
             return nullptr;
         }
         return Lookup(name, Hash(name));
@@ -990,7 +1011,11 @@ private:
         VelkAttribute* attribute;  // null for an empty slot
     };
 
-    static size_t Hash(const std::string& name) { return std::hash<std::string_view>()(name); }
+    static std::string_view NameOf(const VelkAttribute* attribute) {
+        const VelkString& name = VelkAccess::Name(*attribute);
+        return std::string_view(name.c_str(), name.size());
+    }
+    static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
 
     void Remember(VelkAttribute* attribute) {
         if (slots_.empty()) {
@@ -1003,20 +1028,19 @@ private:
         Insert(attribute);
     }
 
-    VelkAttribute* Lookup(const std::string& name, size_t hash) const {
+    VelkAttribute* Lookup(std::string_view name, size_t hash) const {
         const size_t mask = slots_.size() - 1;
         for (size_t i = hash & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
             if (!slot.attribute) return nullptr;
-            if (slot.hash == hash && VelkAccess::Name(*slot.attribute) == name)
-                return slot.attribute;
+            if (slot.hash == hash && NameOf(slot.attribute) == name) return slot.attribute;
         }
     }
 
     // Keeps the table at most half full, so every probe ends at an empty slot.
     void Insert(VelkAttribute* attribute) {
         if (2 * (count_ + 1) > slots_.size()) Grow();
-        Place({Hash(VelkAccess::Name(*attribute)), attribute});
+        Place({Hash(NameOf(attribute)), attribute});
         ++count_;
     }
 
@@ -1048,6 +1072,12 @@ private:
 
 enum class StartTag { kFailed, kEmpty, kOpen };
 
+// The end of the run of a quoted value's bytes that need no decoding.
+const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
+    while (*p != quote && *p != '&' && (utf8 ? !Is(*p, kLineStop) : *p != 0)) ++p;
+    return p;
+}
+
 // Reads an attribute value after its opening quote, decoding references, and
 // returns the position after the closing quote (or the end of the input). In
 // the UTF-8 model a tab or line end written as it is reads as one space, as
@@ -1056,7 +1086,7 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
     value->clear();
     for (;;) {
         const char* run = p;
-        while (*p != quote && *p != '&' && (utf8 ? !Is(*p, kLineStop) : *p != 0)) ++p;
+        p = QuotedRunEnd(p, quote, utf8);
         value->append(run, static_cast<size_t>(p - run));
         if (*p == quote) return p + 1;
         if (!*p) return p;
@@ -1078,9 +1108,15 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
     MarkLocation(*attribute, p, data);
 
     const char* namePosition = p;
-    p = ReadNameAs(NamesOf(utf8), p, &VelkAccess::Name(*attribute));
+    p = NameEnd(NamesOf(utf8), p);
     if (!p || !*p) {
+        VelkAccess::Name(*attribute).Assign("", 0);
         Report(doc, VELK_ERROR_ATTRIBUTES, namePosition, data);
+        return nullptr;
+    }
+    if (!Keep(doc, &VelkAccess::Name(*attribute), namePosition,
+              static_cast<size_t>(p - namePosition))) {
+        Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
         return nullptr;
     }
     p = VelkBase::SkipWhiteSpace(p);
@@ -1094,13 +1130,34 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
         return nullptr;
     }
 
-    std::string& value = VelkAccess::Value(*attribute);
-    if (*p == '\'' || *p == '\"') return ReadQuotedValue(p + 1, *p, &value, utf8);
-    // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
+    VelkString& value = VelkAccess::Value(*attribute);
     const char* start = p;
-    while (*p && !Is(*p, kSpace) && *p != '/' && *p != '>') ++p;
-    value.assign(start, static_cast<size_t>(p - start));
-    return p;
+    const char* after;
+    if (*p == '\'' || *p == '\"') {
+        // Most values hold nothing to decode: they are kept straight from the text.
+        const char quote = *p++;
+        start = p;
+        p = QuotedRunEnd(p, quote, utf8);
+        after = p + 1;
+        if (*p != quote) {
+            std::string decoded;
+            after = ReadQuotedValue(start, quote, &decoded, utf8);
+            start = decoded.data();
+            p = start + decoded.size();
+            if (!Keep(doc, &value, start, decoded.size())) after = nullptr;
+            if (!after) Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
+            return after;
+        }
+    } else {
+        // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
+        while (*p && !Is(*p, kSpace) && *p != '/' && *p != '>') ++p;
+        after = p;
+    }
+    if (!Keep(doc, &value, start, static_cast<size_t>(p - start))) {
+        Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
+        return nullptr;
+    }
+    return after;
 }
 
 // Reads one attribute of element at p into its set; returns where the start tag
@@ -1120,7 +1177,8 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
         delete attribute;
         return nullptr;
     }
-    if (VelkAttribute* existing = names->Find(VelkAccess::Name(*attribute))) {
+    const VelkString& name = VelkAccess::Name(*attribute);
+    if (VelkAttribute* existing = names->Find(std::string_view(name.c_str(), name.size()))) {
         // A repeated name: the later value wins and the parse ends there.
         VelkAccess::Value(*existing).swap(VelkAccess::Value(*attribute));
         Report(ctx.doc, VELK_ERROR_ATTRIBUTES, start, ctx.data);
@@ -1146,18 +1204,16 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
         return StartTag::kFailed;
     }
 
-    std::string& name = VelkAccess::Value(*element);
+    VelkString& name = VelkAccess::Value(*element);
     const char* namePosition = VelkBase::SkipWhiteSpace(p + 1);
-    if (!namePosition) {
-        name.clear();
-        Report(doc, VELK_ERROR_ELEMENT_NAME, nullptr, data);
-        return StartTag::kFailed;
-    }
-    p = ReadNameAs(NamesOf(ctx.utf8), namePosition, &name);
+    p = namePosition ? NameEnd(NamesOf(ctx.utf8), namePosition) : nullptr;
     if (!p || !*p) {
+        name.Assign("", 0);
         Report(doc, VELK_ERROR_ELEMENT_NAME, namePosition, data);
         return StartTag::kFailed;
     }
+    if (!KeepText(&name, namePosition, static_cast<size_t>(p - namePosition), ctx))
+        return StartTag::kFailed;
 
     AttributeNames names(&VelkAccess::Attributes(*element));
     for (;;) {
@@ -1191,9 +1247,8 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
 const char* MatchEndTag(const VelkElement& element, const char* p) {
     if (p[0] != '<' || p[1] != '/') return nullptr;
     p += 2;
-    for (const char c : VelkAccess::Value(element)) {
-        if (ToLower(*p) != ToLower(c)) return nullptr;
-        ++p;
+    for (const char* name = element.Value(); *name; ++name, ++p) {
+        if (ToLower(*p) != ToLower(*name)) return nullptr;
     }
     while (Is(*p, kSpace)) ++p;
     return *p == '>' ? p + 1 : nullptr;
@@ -1310,11 +1365,13 @@ const char* ParseElement(VelkElement* element, const char* p, const ParseContext
 }  // namespace
 
 const char* VelkElement::Parse(const char* p, VelkParsingData* data) {
-    return ParseElement(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseElement(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkElement::ReadValue(const char* p, VelkParsingData* data) {
-    return ReadContent(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ReadContent(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
@@ -1333,8 +1390,8 @@ const char* Unclosed(int err, const char* start, const ParseContext& ctx) {
 }
 
 const char* ParseComment(VelkComment* comment, const char* p, const ParseContext& ctx) {
-    std::string& text = VelkAccess::Value(*comment);
-    text.clear();
+    VelkString& value = VelkAccess::Value(*comment);
+    value.Assign("", 0);
     p = VelkBase::SkipWhiteSpace(p);
     if (p) MarkLocation(*comment, p, ctx.data);
     if (!p || !VelkBase::StringEqual(p, "<!--", false)) {
@@ -1346,19 +1403,18 @@ const char* ParseComment(VelkComment* comment, const char* p, const ParseContext
     if (!end) return Unclosed(VELK_ERROR_PARSE_COMMENT, p, ctx);
     // The byte model decodes references in comments; the UTF-8 model keeps them
     // as written, as XML readers do.
-    if (ctx.utf8) {
-        text.assign(body, static_cast<size_t>(end - 3 - body));
-    } else {
-        VelkBase::ReadText(body, &text, false, "-->", false);
-    }
-    return end;
+    if (ctx.utf8)
+        return KeepText(&value, body, static_cast<size_t>(end - 3 - body), ctx) ? end : nullptr;
+    std::string& text = *ctx.scratch;
+    VelkBase::ReadText(body, &text, false, "-->", false);
+    return KeepText(&value, text.data(), text.size(), ctx) ? end : nullptr;
 }
 
 // A CDATA section's content is kept exactly: no reference is decoded and no
 // white space condensed.
 const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
-    std::string& value = VelkAccess::Value(*text);
-    value.clear();
+    VelkString& value = VelkAccess::Value(*text);
+    value.Assign("", 0);
     MarkLocation(*text, p, ctx.data);
     const bool cdata = std::strncmp(p, "<![CDATA[", 9) == 0;
     text->SetCDATA(cdata);
@@ -1366,11 +1422,12 @@ const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
         const char* body = p + 9;
         const char* end = SkipMarkup(Markup::kCData, body);
         if (!end) return Unclosed(VELK_ERROR_PARSE_UNKNOWN, p, ctx);
-        value.assign(body, static_cast<size_t>(end - 3 - body));
-        return end;
+        return KeepText(&value, body, static_cast<size_t>(end - 3 - body), ctx) ? end : nullptr;
     }
     // The '<' that ends the text is left for the caller: it begins the next markup.
-    const char* end = ReadContentText(p, ctx.end, &value, VelkBase::condenseWhiteSpace, ctx.utf8);
+    std::string& decoded = *ctx.scratch;
+    const char* end = ReadContentText(p, ctx.end, &decoded, VelkBase::condenseWhiteSpace, ctx.utf8);
+    if (!KeepText(&value, decoded.data(), decoded.size(), ctx)) return nullptr;
     return end ? end : p;
 }
 
@@ -1427,26 +1484,30 @@ const char* ParseUnknown(VelkUnknown* unknown, const char* p, const ParseContext
     const Markup kind = ClassifyAt(p, ctx.utf8);
     const char* end = SkipMarkup(kind, p + OpenerLength(kind));
     if (!end) return Unclosed(VELK_ERROR_PARSE_UNKNOWN, p, ctx);
-    VelkAccess::Value(*unknown).assign(p + 1, static_cast<size_t>(end - 1 - (p + 1)));
-    return end;
+    const size_t length = static_cast<size_t>(end - 1 - (p + 1));
+    return KeepText(&VelkAccess::Value(*unknown), p + 1, length, ctx) ? end : nullptr;
 }
 
 }  // namespace
 
 const char* VelkComment::Parse(const char* p, VelkParsingData* data) {
-    return ParseComment(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseComment(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkText::Parse(const char* p, VelkParsingData* data) {
-    return ParseText(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseText(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkDeclaration::Parse(const char* p, VelkParsingData* data) {
-    return ParseDeclaration(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseDeclaration(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkUnknown::Parse(const char* p, VelkParsingData* data) {
-    return ParseUnknown(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseUnknown(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 // ---------------------------------------------------------------------------
