@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <ostream>
 #include <string>
@@ -96,11 +97,62 @@ std::size_t RoundUp(std::size_t n) {
     return (n + kGrain - 1) & ~(kGrain - 1);
 }
 
+// Free slabs of the largest size, kept for the next ones up to kSpareBytes in
+// the process: a program that parses one document after another would
+// otherwise hand the pages back to the system and fault them in again each
+// time. Never destroyed, as thread arenas may give slabs back during exit.
+// Under AddressSanitizer none is kept, so that its leak check sees them all.
+class SpareSlabs {
+public:
+    static SpareSlabs& Get() {
+        alignas(SpareSlabs) static unsigned char storage[sizeof(SpareSlabs)];
+        static SpareSlabs* const spares = ::new (storage) SpareSlabs();
+        return *spares;
+    }
+
+    // A kept slab's memory, or null when none is kept.
+    void* Take() {
+        std::lock_guard<std::mutex> hold(mutex);
+        Link* link = top;
+        if (!link) return nullptr;
+        ASAN_UNPOISON_MEMORY_REGION(link, sizeof(Link));
+        top = link->next;
+        --count;
+        return link;
+    }
+
+    // Keeps a free slab's memory; false when enough are kept already.
+    bool Keep(void* memory) {
+        std::lock_guard<std::mutex> hold(mutex);
+        if (count == kSpareBytes / kLargestSlabSize) return false;
+        top = ::new (memory) Link{top};
+        ++count;
+        ASAN_POISON_MEMORY_REGION(memory, kLargestSlabSize);
+        return true;
+    }
+
+private:
+#ifdef VELK_ASAN
+    static constexpr std::size_t kSpareBytes = 0;
+#else
+    static constexpr std::size_t kSpareBytes = std::size_t{32} << 20;
+#endif
+    struct Link {
+        Link* next;
+    };
+
+    std::mutex mutex;
+    Link* top = nullptr;
+    std::size_t count = 0;
+};
+
 // Takes count off the slab's count; whoever takes it to zero frees the slab.
 void Drop(Slab* slab, std::intptr_t count) {
     if (slab->live.fetch_sub(count, std::memory_order_acq_rel) != count) return;
     ASAN_UNPOISON_MEMORY_REGION(slab, slab->size);
+    const std::size_t size = slab->size;
     slab->~Slab();
+    if (size == kLargestSlabSize && SpareSlabs::Get().Keep(slab)) return;
     ::operator delete(slab);
 }
 
@@ -119,7 +171,8 @@ bool Refill(Arena& arena, std::size_t slotSize) {
     Seal(arena);
     const std::size_t size =
         std::max(std::max(arena.nextSize, kFirstSlabSize), sizeof(Slab) + slotSize);
-    void* memory = ::operator new(size, std::nothrow);
+    void* memory = size == kLargestSlabSize ? SpareSlabs::Get().Take() : nullptr;
+    if (!memory) memory = ::operator new(size, std::nothrow);
     if (!memory) return false;
     Slab* slab = ::new (memory) Slab{{kReserve}, size};
     char* const start = static_cast<char*>(memory);
