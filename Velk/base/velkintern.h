@@ -87,6 +87,9 @@ inline char ToLower(char c) {
 struct VelkAccess {
     static VelkCursor& Location(VelkBase& item) { return item.location; }
     static VelkDocument*& Document(VelkParsingData& data) { return data.document; }
+    static const char*& Stamped(VelkParsingData& data) { return data.stamp; }
+    static int TabSize(const VelkParsingData& data) { return data.tabSize; }
+    static VelkCursor& Cursor(VelkParsingData& data) { return data.cursor; }
     static VelkDocument* Document(const VelkAttribute& attribute) { return attribute.document; }
     static VelkString& Name(VelkAttribute& attribute) { return attribute.name; }
     static VelkString& Value(VelkAttribute& attribute) { return attribute.value; }

@@ -114,16 +114,38 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
         *value = LowByte(16u * HexDigitValue(p[3]) + HexDigitValue(p[4]));
         return p + 6;
     }
-    for (int i = 0; i < 5; ++i) {
-        // A cheap first test: the names differ in their first letter but for
-        // "&amp;" and "&apos;" (p[1] is read only after a '&').
-        if (p[0] != '&' || p[1] != entity[i].str[1]) continue;
-        if (std::strncmp(p, entity[i].str, entity[i].strLength) == 0) {
+    // The names differ in their second letter but for "&amp;" and "&apos;",
+    // which differ in their third (p[1] and p[2] are read only after a '&').
+    int row = -1;
+    if (p[0] == '&') {
+        switch (p[1]) {
+            case 'a':
+                row = p[2] == 'p' ? 4 : 0;
+                break;
+            case 'l':
+                row = 1;
+                break;
+            case 'g':
+                row = 2;
+                break;
+            case 'q':
+                row = 3;
+                break;
+            default:
+                break;
+        }
+    }
+    if (row >= 0) {
+        // Compared up to the entity's end; a NUL in p differs and stops it.
+        const char* name = entity[row].str;
+        size_t i = 1;
+        while (name[i] && p[i] == name[i]) ++i;
+        if (!name[i]) {
             // clang-format off
-            VELK_ASSERT(strlen( entity[i].str ) == entity[i].strLength);
+            VELK_ASSERT(strlen( entity[row].str ) == entity[row].strLength);
             // clang-format on
-            *value = entity[i].chr;
-            return p + entity[i].strLength;
+            *value = entity[row].chr;
+            return p + entity[row].strLength;
         }
     }
     *value = '&';
@@ -332,12 +354,56 @@ struct ContentRuns {
         return stops.RunEnd(p);
     }
 
-    size_t Bound(const char* p, const char* /*endTag*/) const {
-        if (!end) return TableRuns::Bound(p, "<");
-        const void* marker = std::memchr(p, '<', static_cast<size_t>(end - p));
-        return static_cast<size_t>((marker ? static_cast<const char*>(marker) : end) - p);
+    // Content is read into the parse's scratch string, which keeps its room
+    // from one text to the next: no bound is searched for.
+    static size_t Bound(const char*, const char*) {
+        return 0;
     }
 };
+
+// Rows and columns counted by a text read that condenses white space, as the
+// tracker would count them, so that it need not walk the text again: there
+// every line stop (tab, line feed, carriage return) is white space that the
+// read skips, and runs between them are plain columns.
+struct LineCount {
+    int row;
+    int col;           // the column at from
+    const char* from;  // where the last line stop ended
+    int tabSize;
+
+    // Skips white space at p, counting the line stops in it; returns its end.
+    const char* Skip(const char* p) {
+        for (;; ++p) {
+            const char c = *p;
+            if (c == ' ') continue;
+            if (c == '\t') {
+                col = ((col + static_cast<int>(p - from)) / tabSize + 1) * tabSize;
+                from = p + 1;
+            } else if (c == '\n' || c == '\r') {
+                ++row;
+                if (p[1] == (c == '\n' ? '\r' : '\n')) ++p;  // the pair is one line end
+                col = 0;
+                from = p + 1;
+            } else if (!Is(c, kSpace)) {
+                return p;
+            }
+        }
+    }
+
+    VelkCursor At(const char* p) const {
+        VelkCursor cursor;
+        cursor.row = row;
+        cursor.col = col + static_cast<int>(p - from);
+        return cursor;
+    }
+};
+
+// Skips white space at p, counting lines in lines when it is not null.
+const char* SkipSpace(const char* p, LineCount* lines) {
+    if (lines) return lines->Skip(p);
+    while (Is(*p, kSpace)) ++p;
+    return p;
+}
 
 // Reads decoded text up to endTag as ReadText does, but returns the position of
 // the marker itself (or the end of the input) and whether the marker was found.
@@ -346,17 +412,19 @@ struct ContentRuns {
 // condensing, white space other than a single space between two words, which
 // stays in the run as it is. stops is the table of endTag's first byte. In the
 // UTF-8 model a line end ("\r\n" or a lone "\r") is read as one "\n", as XML
-// readers do. runs finds where runs end.
+// readers do. runs finds where runs end. lines, when not null, counts rows and
+// columns over the text read (condensing only; a white-space marker excluded).
 template <class Runs>
 const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, bool condense,
-                         bool utf8, const char* endTag, bool caseSensitive, bool* found) {
+                         bool utf8, const char* endTag, bool caseSensitive, bool* found,
+                         LineCount* lines = nullptr) {
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
     const bool markerIsSpace = Is(*endTag, kSpace);
     if (condense) {
-        p = VelkBase::SkipWhiteSpace(p);
-        if (!p) return nullptr;
+        if (!*p) return nullptr;
+        p = SkipSpace(p, lines);
     }
     bool reserved = false;      // a text longer than its first run is reserved once
     bool pendingSpace = false;  // a condensed run of white space not yet written
@@ -385,9 +453,10 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
         }
         if (condense && Is(*p, kSpace)) {
             pendingSpace = true;
-            ++p;
             if (!markerIsSpace) {
-                while (Is(*p, kSpace)) ++p;
+                p = SkipSpace(p, lines);
+            } else {
+                ++p;
             }
             continue;
         }
@@ -417,10 +486,10 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, bool u
 // Reads element content up to the '<' that ends it (or the end of the input),
 // returning that position; end is the input's terminating NUL, or null.
 const char* ReadContentText(const char* p, const char* end, std::string* text, bool condense,
-                            bool utf8) {
+                            bool utf8, LineCount* lines) {
     const ContentRuns runs{*KnownStops('<', condense), end, condense};
     bool found;
-    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found);
+    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found, lines);
 }
 
 }  // namespace
@@ -485,25 +554,57 @@ const char* SkipColumns(const char* p, const char* end) {
 }
 
 #if defined(__SSE2__) && defined(__GNUC__)
-// Moves p, row and col over the blocks of sixteen bytes before now that hold
-// no line stop or line feeds alone, counting the feeds; stops before the first
-// block that needs the byte-wise walk (a tab, a carriage return, other
-// control bytes below 14).
+// The number of bits set, without the popcount instruction that SSE2 machines
+// may lack (the builtin becomes a library call there).
+inline int BitCount(std::uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555u);
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((x * 0x0101010101010101u) >> 56);
+}
+
+// Flags the bytes of the sixteen at p that are below 14 (low) and the line feeds.
+inline void LowBytes(const char* p, unsigned* low, unsigned* feeds) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    *low = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(13)), v)));
+    *feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+}
+
+// Moves p, row and col over the blocks of bytes before now that hold no line
+// stop or line feeds alone, counting the feeds: sixty-four bytes a step, then
+// sixteen; stops before the first block that needs the byte-wise walk (a
+// tab, a carriage return, other control bytes below 14).
 void SkipLineBlocks(const char*& p, const char* now, int& row, int& col) {
-    const __m128i thirteen = _mm_set1_epi8(13);
-    const __m128i feed = _mm_set1_epi8('\n');
+    while (now - p >= 64) {
+        std::uint64_t low = 0, feeds = 0;
+        for (int i = 0; i < 4; ++i) {
+            unsigned l, f;
+            LowBytes(p + 16 * i, &l, &f);
+            low |= std::uint64_t{l} << (16 * i);
+            feeds |= std::uint64_t{f} << (16 * i);
+        }
+        if (low != feeds) break;
+        if (feeds) {
+            row += BitCount(feeds);
+            col = __builtin_clzll(feeds);  // the bytes after the last feed
+        } else {
+            col += 64;
+        }
+        p += 64;
+        if (p[-1] == '\n' && *p == '\r') ++p;  // the pair is one line end
+    }
     while (now - p >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int low = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, thirteen), v));
+        unsigned low, feeds;
+        LowBytes(p, &low, &feeds);
         if (!low) {
             col += 16;
             p += 16;
             continue;
         }
-        const int feeds = _mm_movemask_epi8(_mm_cmpeq_epi8(v, feed));
         if (low != feeds) return;
-        row += __builtin_popcount(static_cast<unsigned>(feeds));
-        col = 15 - (31 - __builtin_clz(static_cast<unsigned>(feeds)));
+        row += BitCount(feeds);
+        col = 15 - (31 - __builtin_clz(feeds));
         p += 16;
         if (p[-1] == '\n' && *p == '\r') ++p;  // the pair is one line end
     }
@@ -1425,10 +1526,26 @@ const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
         return KeepText(&value, body, static_cast<size_t>(end - 3 - body), ctx) ? end : nullptr;
     }
     // The '<' that ends the text is left for the caller: it begins the next markup.
+    // Condensed text counts its own lines: the tracker, standing at p, is moved
+    // to the end without a second walk.
+    const bool condense = VelkBase::condenseWhiteSpace;
+    VelkParsingData* data = ctx.data;
+    LineCount count{};
+    LineCount* lines = nullptr;
+    if (condense && data && VelkAccess::TabSize(*data) >= 1 && VelkAccess::Stamped(*data) == p) {
+        count = LineCount{VelkAccess::Cursor(*data).row, VelkAccess::Cursor(*data).col, p,
+                          VelkAccess::TabSize(*data)};
+        lines = &count;
+    }
     std::string& decoded = *ctx.scratch;
-    const char* end = ReadContentText(p, ctx.end, &decoded, VelkBase::condenseWhiteSpace, ctx.utf8);
+    const char* end = ReadContentText(p, ctx.end, &decoded, condense, ctx.utf8, lines);
     if (!KeepText(&value, decoded.data(), decoded.size(), ctx)) return nullptr;
-    return end ? end : p;
+    if (!end) return p;
+    if (lines) {
+        VelkAccess::Cursor(*data) = count.At(end);
+        VelkAccess::Stamped(*data) = end;
+    }
+    return end;
 }
 
 // Reads version, encoding and standalone in any order up to the first '>'
