@@ -88,6 +88,14 @@ public:
     // The text in place of the old one, in a slot of memory that the library
     // placed (see velk.cpp); slot holds n bytes and their terminating NUL.
     void Adopt(char* slot, std::size_t n);
+    // Empties the string and returns the slot that its text was kept in, for
+    // the caller to give up; null (and nothing changed) when it had none.
+    void* TakeSlot() {
+        if (Mode() != kInSlot) return nullptr;
+        void* slot = const_cast<char*>(OutsideData());
+        Clear();
+        return slot;
+    }
     // Exchanges the texts of two strings.
     void swap(VelkString& other) {
         char mine[sizeof bytes];
@@ -381,8 +389,8 @@ public:
     void SetDoubleValue(double v);
 
     // The neighbours in the set; null at either end and for a free attribute.
-    VelkAttribute* Next() const;
-    VelkAttribute* Previous() const;
+    VelkAttribute* Next() const { return next; }
+    VelkAttribute* Previous() const { return prev; }
 
     // The document that this attribute's parse errors go to.
     void SetDocument(VelkDocument* doc) { document = doc; }

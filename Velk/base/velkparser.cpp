@@ -701,10 +701,29 @@ void Report(VelkDocument* doc, int err, const char* position, VelkParsingData* d
     if (doc) doc->SetError(err, position, data);
 }
 
+// Moves the tracker over a short stretch that holds no line stop, as Stamp
+// would; false, leaving it to Stamp, for a longer stretch or one with a line
+// stop (or a byte below 14 that may be one).
+bool StampPlainColumns(VelkParsingData& data, const char* now) {
+    constexpr std::ptrdiff_t kShort = 64;
+    const char*& stamp = VelkAccess::Stamped(data);
+    if (now < stamp || now - stamp > kShort || VelkAccess::TabSize(data) < 1) return false;
+    const char* p = stamp;
+    while (now - p >= 8 && !BytesBelow14(LoadWord(p))) p += 8;
+    while (p < now && !Is(*p, kLineStop)) ++p;
+    if (p != now) return false;
+    // The cursor is written whole, as Stamp writes it: it is read back whole.
+    VelkCursor& cursor = VelkAccess::Cursor(data);
+    const int both[2] = {cursor.row, cursor.col + static_cast<int>(now - stamp)};
+    std::memcpy(static_cast<void*>(&cursor), both, sizeof both);
+    stamp = now;
+    return true;
+}
+
 // Stamps position and records it as where item begins.
 void MarkLocation(VelkBase& item, const char* position, VelkParsingData* data) {
     if (!data) return;
-    data->Stamp(position);
+    if (!StampPlainColumns(*data, position)) data->Stamp(position);
     VelkAccess::Location(item) = data->Cursor();
 }
 
@@ -1093,7 +1112,7 @@ public:
     VelkAttribute* Find(std::string_view name) const {
         if (slots_.empty()) {
             for (size_t i = 0; i < listed_; ++i)
-                if (NameOf(list_[i]) == name) return list_[i];
+                if (SameName(NameOf(list_[i]), name)) return list_[i];
             return nullptr;
         }
         return Lookup(name, Hash(name));
@@ -1115,6 +1134,28 @@ private:
     static std::string_view NameOf(const VelkAttribute* attribute) {
         const VelkString& name = VelkAccess::Name(*attribute);
         return std::string_view(name.c_str(), name.size());
+    }
+    // Short names are compared with two overlapping loads from each, without
+    // a library call.
+    static bool SameName(std::string_view a, std::string_view b) {
+        const size_t n = a.size();
+        if (n != b.size()) return false;
+        if (n >= 16) return a == b;
+        if (n >= 8)
+            return Load<std::uint64_t>(a.data()) == Load<std::uint64_t>(b.data()) &&
+                   Load<std::uint64_t>(a.data() + n - 8) == Load<std::uint64_t>(b.data() + n - 8);
+        if (n >= 4)
+            return Load<std::uint32_t>(a.data()) == Load<std::uint32_t>(b.data()) &&
+                   Load<std::uint32_t>(a.data() + n - 4) == Load<std::uint32_t>(b.data() + n - 4);
+        for (size_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+    template <class Word>
+    static Word Load(const char* p) {
+        Word word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
     }
     static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
 
@@ -1174,6 +1215,32 @@ private:
 enum class StartTag { kFailed, kEmpty, kOpen };
 
 // The end of the run of a quoted value's bytes that need no decoding.
+// The first byte of the eight in word (in memory order) that is zero or equal
+// to a or b, or 8 when there is none. The flags can be wrong only above the
+// first true one.
+unsigned FirstZeroOr(std::uint64_t word, std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    const auto zeros = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighBits; };
+    const std::uint64_t flags = zeros(word) | zeros(word ^ a) | zeros(word ^ b);
+    return flags ? FirstFlagged(flags) : 8;
+}
+
+// QuotedRunEnd of the byte model, eight bytes a step while at least eight
+// remain before end, the input's terminating NUL.
+const char* QuotedBytesEnd(const char* p, char quote, const char* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    const std::uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
+    const std::uint64_t ampersands = kOnes * static_cast<unsigned char>('&');
+    while (end - p >= 8) {
+        const unsigned at = FirstZeroOr(LoadWord(p), quotes, ampersands);
+        if (at < 8) return p + at;
+        p += 8;
+    }
+    while (*p != quote && *p != '&' && *p != 0) ++p;
+    return p;
+}
+
 const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
     while (*p != quote && *p != '&' && (utf8 ? !Is(*p, kLineStop) : *p != 0)) ++p;
     return p;
@@ -1201,8 +1268,9 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
 }
 
 // Reads name = value, the value quoted with ' or " (references decoded) or bare.
+// end is the input's terminating NUL, or null when not known.
 const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingData* data,
-                           bool utf8) {
+                           bool utf8, const char* end) {
     VelkDocument* doc = VelkAccess::Document(*attribute);
     p = VelkBase::SkipWhiteSpace(p);
     if (!p || !*p) return nullptr;
@@ -1238,7 +1306,7 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
         // Most values hold nothing to decode: they are kept straight from the text.
         const char quote = *p++;
         start = p;
-        p = QuotedRunEnd(p, quote, utf8);
+        p = utf8 || !end ? QuotedRunEnd(p, quote, utf8) : QuotedBytesEnd(p, quote, end);
         after = p + 1;
         if (*p != quote) {
             std::string decoded;
@@ -1272,7 +1340,7 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
     }
     attribute->SetDocument(ctx.doc);
     const char* start = p;
-    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8);
+    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8, ctx.end);
     if (!p || !*p) {
         Report(ctx.doc, VELK_ERROR_PARSE_ELEMENT, start, ctx.data);
         delete attribute;
@@ -1476,7 +1544,7 @@ const char* VelkElement::ReadValue(const char* p, VelkParsingData* data) {
 }
 
 const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
-    return ParseAttribute(this, p, data, document && document->Utf8());
+    return ParseAttribute(this, p, data, document && document->Utf8(), nullptr);
 }
 
 // ---------------------------------------------------------------------------
