@@ -368,7 +368,7 @@ bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
     if (!slot) return false;
     std::memcpy(slot, p, n);
     slot[n] = 0;
-    s->Adopt(slot, n);
+    VelkAccess::Adopt(*s, slot, n);
     return true;
 }
 
@@ -393,7 +393,7 @@ namespace {
 
 // Gives the slot of a string's text, if it has one, up to freed.
 void FreeText(VelkString& text, SlotBatch& freed) {
-    if (void* slot = text.TakeSlot()) freed.Add(slot);
+    if (void* slot = VelkAccess::TakeSlot(text)) freed.Add(slot);
 }
 
 // Deletes a chain of attributes from first on, their slots given up to freed.

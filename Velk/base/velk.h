@@ -85,6 +85,15 @@ public:
     // Replaces the text with a copy of the n bytes at p (which may lie in it);
     // false, leaving it empty, when memory runs out.
     bool Assign(const char* p, std::size_t n);
+    // Exchanges the texts of two strings.
+    void swap(VelkString& other) {
+        char mine[sizeof bytes];
+        std::memcpy(mine, bytes, sizeof bytes);
+        std::memcpy(bytes, other.bytes, sizeof bytes);
+        std::memcpy(other.bytes, mine, sizeof bytes);
+    }
+
+private:
     // The text in place of the old one, in a slot of memory that the library
     // placed (see velk.cpp); slot holds n bytes and their terminating NUL.
     void Adopt(char* slot, std::size_t n);
@@ -96,15 +105,7 @@ public:
         Clear();
         return slot;
     }
-    // Exchanges the texts of two strings.
-    void swap(VelkString& other) {
-        char mine[sizeof bytes];
-        std::memcpy(mine, bytes, sizeof bytes);
-        std::memcpy(bytes, other.bytes, sizeof bytes);
-        std::memcpy(other.bytes, mine, sizeof bytes);
-    }
 
-private:
     // bytes[kInside] tells where the text is: up to kInside, it holds kInside
     // minus the length of text kept in bytes (0 for 15 bytes, doubling as their
     // NUL); above, the text is elsewhere, and the pointer and the length are
@@ -140,6 +141,8 @@ private:
     void Release();
 
     char bytes[16];
+
+    friend struct VelkAccess;
 };
 
 // A row and column in parsed text, both counted from 0; -1 means no position.
