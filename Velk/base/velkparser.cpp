@@ -105,7 +105,10 @@ char LowByte(unsigned v) {
 
 }  // namespace
 
-const char* VelkBase::GetEntity(const char* p, char* value) {
+namespace {
+
+// GetEntity, inlined where the text readers decode.
+inline const char* DecodeEntity(const char* p, char* value) {
     if (p[0] == '&' && p[1] == '#' && p[2] == 'x' && p[3] && p[4] && (p[4] == ';' || p[5] == ';')) {
         if (p[4] == ';') {
             *value = LowByte(HexDigitValue(p[3]));
@@ -137,19 +140,25 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
     }
     if (row >= 0) {
         // Compared up to the entity's end; a NUL in p differs and stops it.
-        const char* name = entity[row].str;
+        const char* name = VelkBase::entity[row].str;
         size_t i = 1;
         while (name[i] && p[i] == name[i]) ++i;
         if (!name[i]) {
             // clang-format off
-            VELK_ASSERT(strlen( entity[row].str ) == entity[row].strLength);
+            VELK_ASSERT(strlen( VelkBase::entity[row].str ) == VelkBase::entity[row].strLength);
             // clang-format on
-            *value = entity[row].chr;
-            return p + entity[row].strLength;
+            *value = VelkBase::entity[row].chr;
+            return p + VelkBase::entity[row].strLength;
         }
     }
     *value = '&';
     return p + 1;
+}
+
+}  // namespace
+
+const char* VelkBase::GetEntity(const char* p, char* value) {
+    return DecodeEntity(p, value);
 }
 
 namespace {
@@ -218,7 +227,7 @@ const char* DecodeReference(const char* p, std::string* out, bool utf8) {
         return p + 1;
     }
     char c;
-    p = VelkBase::GetEntity(p, &c);
+    p = DecodeEntity(p, &c);
     *out += c;
     return p;
 }
@@ -708,10 +717,17 @@ bool StampPlainColumns(VelkParsingData& data, const char* now) {
     constexpr std::ptrdiff_t kShort = 64;
     const char*& stamp = VelkAccess::Stamped(data);
     if (now < stamp || now - stamp > kShort || VelkAccess::TabSize(data) < 1) return false;
-    const char* p = stamp;
-    while (now - p >= 8 && !BytesBelow14(LoadWord(p))) p += 8;
-    while (p < now && !Is(*p, kLineStop)) ++p;
-    if (p != now) return false;
+    if (now - stamp >= 8) {
+        // Words from the stamp on, the last one ending at now.
+        for (const char* p = stamp; now - p > 8; p += 8) {
+            if (BytesBelow14(LoadWord(p))) return false;
+        }
+        if (BytesBelow14(LoadWord(now - 8))) return false;
+    } else {
+        for (const char* p = stamp; p < now; ++p) {
+            if (Is(*p, kLineStop)) return false;
+        }
+    }
     // The cursor is written whole, as Stamp writes it: it is read back whole.
     VelkCursor& cursor = VelkAccess::Cursor(data);
     const int both[2] = {cursor.row, cursor.col + static_cast<int>(now - stamp)};
@@ -1444,8 +1460,22 @@ void DropLayoutText(VelkElement* element) {
 
 // The next piece of content at or after p: white space before it is skipped
 // when condensing; otherwise it is text, kept or dropped by DropLayoutText.
-const char* NextPiece(const char* p, bool condense) {
-    return condense ? VelkBase::SkipWhiteSpace(p) : p;
+// When the tracker can be brought to p over the markup just read, the white
+// space skipped is counted and the tracker moved past it, so that it does not
+// walk those bytes again.
+const char* NextPiece(const char* p, bool condense, VelkParsingData* data) {
+    if (!condense) return p;
+    if (!p || !*p) return nullptr;
+    if (data && StampPlainColumns(*data, p)) {
+        const VelkCursor at = VelkAccess::Cursor(*data);
+        LineCount count{at.row, at.col, p, VelkAccess::TabSize(*data)};
+        p = count.Skip(p);
+        VelkAccess::Cursor(*data) = count.At(p);
+        VelkAccess::Stamped(*data) = p;
+        return p;
+    }
+    while (Is(*p, kSpace)) ++p;
+    return p;
 }
 
 // Reads a run of text into a new child of parent; null when it cannot be made.
@@ -1472,7 +1502,7 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
 const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx) {
     const bool condense = VelkBase::condenseWhiteSpace;
     VelkElement* current = root;
-    p = NextPiece(p, condense);
+    p = NextPiece(p, condense, ctx.data);
     while (p && *p) {
         if (*p != '<') {
             p = ReadTextChild(current, p, ctx, condense);
@@ -1509,7 +1539,7 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
                 }
             }
         }
-        if (p) p = NextPiece(p, condense);
+        if (p) p = NextPiece(p, condense, ctx.data);
     }
     Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
     return current == root ? p : nullptr;
