@@ -42,8 +42,10 @@ demo:
 	$(CMAKE) --build $(BUILD)/demo -j $(JOBS) --target velk_tool
 	bash examples/demo.sh $(abspath $(BUILD))/demo/tools/velk
 
-# Install into temporary prefixes, then build and run tests/consumer against the
-# installed trees through find_package and pkg-config (shared and static).
+# Install into temporary prefixes other than the configured one (through
+# `cmake --install --prefix` and through DESTDIR), then build and run
+# tests/consumer against each installed tree through find_package and
+# pkg-config (shared and static).
 install-check:
 	JOBS=$(JOBS) bash tests/consumer/install-check.sh
 

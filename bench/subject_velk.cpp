@@ -1,11 +1,12 @@
 // Our library: parse with location tracking on (the default), pretty print
 // into a memory FILE, compact form into a string.
+#include <Velk/base/velk.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "subject.h"
-#include "velk.h"
 
 namespace bench {
 namespace {

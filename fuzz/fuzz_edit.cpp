@@ -119,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const std::string text = input.ConsumeRandomLengthString(600);
     std::unique_ptr<VelkDocument> doc(new VelkDocument);
+    doc->SetUtf8(input.ConsumeBool());
     doc->Parse(text.c_str(), nullptr);
     Model model = ModelOf(*doc);
     if (Size(model) > kMaxNodes) return 0;

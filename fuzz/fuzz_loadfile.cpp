@@ -1,6 +1,6 @@
-// Writes the input to a file and loads it: the result and the tree equal a
-// parse of the same bytes up to the first NUL; an empty file loads as false
-// without an error.
+// Writes the input to a file and loads it, in the character model that the
+// input's length chooses: the result and the tree equal a parse of the same
+// bytes up to the first NUL; an empty file loads as false without an error.
 #include "fuzz_util.h"
 
 #include <unistd.h>
@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
 
+    const bool utf8 = size % 2;
     VelkDocument doc;
+    doc.SetUtf8(utf8);
     bool loaded = doc.LoadFile(path.c_str());
     velkfuzz::CheckErrorState(doc);
     velkfuzz::Require(velkcheck::CheckLinks(doc), "links after load");
@@ -27,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string text(reinterpret_cast<const char*>(data), size);
     VelkDocument parsed;
+    parsed.SetUtf8(utf8);
     parsed.Parse(text.c_str(), nullptr);
     velkfuzz::Require(loaded == !parsed.Error(), "load result equals parse result");
     velkfuzz::Require(doc.ErrorCode() == parsed.ErrorCode() &&

@@ -1,6 +1,6 @@
-// Parses the input as a document (condensing chosen by the first byte), then
-// checks the tree's links, the error state, and that it can be written,
-// cloned and deleted.
+// Parses the input as a document (condensing and the character model chosen by
+// the first byte), then checks the tree's links, the error state, and that it can
+// be written, cloned and deleted.
 #include "fuzz_util.h"
 
 #include <cstdint>
@@ -12,10 +12,12 @@ using namespace TAVARO;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     velkfuzz::Condensing condensing(data[0] & 1);
+    const bool utf8 = data[0] & 2;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     const char* start = text.c_str();
 
     VelkDocument doc;
+    doc.SetUtf8(utf8);
     const char* end = doc.Parse(start, nullptr);
     velkfuzz::Require(!end || (end >= start && end <= start + std::strlen(start)),
                       "result inside the text");

@@ -1,4 +1,5 @@
-// Reads a document and single nodes through operator>> from a string stream.
+// Reads a document and single nodes through operator>> from a string stream, in
+// the condensing mode and character model that the first byte chooses.
 // The document must consume exactly the characters it parses: its tree equals
 // the parse of the consumed prefix of the input.
 #include "fuzz_util.h"
@@ -22,10 +23,12 @@ void ReadOne(const std::string& text, Node* node) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     velkfuzz::Condensing condensing(data[0] & 1);
+    const bool utf8 = data[0] & 2;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::istringstream in(text);
     VelkDocument doc;
+    doc.SetUtf8(utf8);
     in >> doc;
     velkfuzz::CheckErrorState(doc);
     velkfuzz::Require(velkcheck::CheckLinks(doc), "links after stream input");
@@ -36,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       "stream position");
     const std::string prefix = text.substr(0, static_cast<size_t>(consumed));
     VelkDocument parsed;
+    parsed.SetUtf8(utf8);
     parsed.Parse(prefix.c_str(), nullptr);
     velkfuzz::Require(velkcheck::TreeDiff(parsed, doc),
                       "stream tree equals the parse of the consumed text");

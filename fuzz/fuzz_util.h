@@ -3,7 +3,9 @@
 #ifndef VELK_FUZZ_FUZZ_UTIL_H
 #define VELK_FUZZ_FUZZ_UTIL_H
 
-#include "velk.h"
+#include <Velk/base/velk.h>
+
+#include "tree_diff.h"
 #include "velk_check.h"
 
 #include <cstdio>

@@ -1,11 +1,11 @@
-// Attributes: numeric conversions, the ordered attribute set, and an element's
-// attribute operations.
+// Attributes: numeric values read and written, and an element's ordered
+// attribute set.
+#include <Velk/base/velk.h>
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "Velk/base/velk.h"
 #include "test_util.h"
 
 using namespace TAVARO;
@@ -13,31 +13,46 @@ using velk_test::Compact;
 
 namespace {
 
-TEST(Attribute, NumericValuesConvertLikeScanf) {
-    // Both queries give the same result; the out-parameters start at 99 and 9.5.
-    const struct {
-        const char* text;
-        int result, asInt;
-        double asDouble;
-    } cases[] = {
+// Every numeric reading of a value, from the element and from the attribute:
+// Attribute(name, &out) always stores (0 when it finds no number), a query
+// stores only a number, the plain getters give 0 for no number.
+TEST(Attribute, NumericValuesReadLikeScanf) {
+    // One case per line; text null: no such attribute.
+    // clang-format off
+    const struct { const char* text; int result, asInt; double asDouble; } cases[] = {
         {"42", VELK_ATTR_OK, 42, 42.0},       {" -7", VELK_ATTR_OK, -7, -7.0},
         {"12abc", VELK_ATTR_OK, 12, 12.0},    {"3.9", VELK_ATTR_OK, 3, 3.9},
-        {"1e3", VELK_ATTR_OK, 1, 1000.0},     {"abc", VELK_ATTR_NOT_NUMERIC, 99, 9.5},
-        {"", VELK_ATTR_NOT_NUMERIC, 99, 9.5},
-    };
+        {"1e3", VELK_ATTR_OK, 1, 1000.0},     {"abc", VELK_ATTR_NOT_NUMERIC, 0, 0.0},
+        {"", VELK_ATTR_NOT_NUMERIC, 0, 0.0},  {nullptr, VELK_ATTR_MISSING, 0, 0.0}};
+    // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const VelkAttribute attribute("n", c.text);
+        SCOPED_TRACE(c.text ? c.text : "missing");
+        VelkElement e("e");
+        if (c.text) e.SetAttribute("n", c.text);
+        const bool numeric = c.result == VELK_ATTR_OK;
         int i = 99;
         double d = 9.5;
-        EXPECT_EQ(attribute.QueryIntValue(&i), c.result);
-        EXPECT_EQ(attribute.QueryDoubleValue(&d), c.result);
+        EXPECT_STREQ(e.Attribute("n", &i), c.text);
+        EXPECT_STREQ(e.Attribute("n", &d), c.text);
         EXPECT_EQ(i, c.asInt);
         EXPECT_EQ(d, c.asDouble);
-        // The plain getters give 0 where the query finds no number.
-        const bool numeric = c.result == VELK_ATTR_OK;
-        EXPECT_EQ(attribute.IntValue(), numeric ? c.asInt : 0);
-        EXPECT_EQ(attribute.DoubleValue(), numeric ? c.asDouble : 0.0);
+        EXPECT_STREQ(e.Attribute("n", static_cast<int*>(nullptr)), c.text);
+        i = 99;
+        d = 9.5;
+        EXPECT_EQ(e.QueryIntAttribute("n", &i), c.result);
+        EXPECT_EQ(e.QueryDoubleAttribute("n", &d), c.result);
+        EXPECT_EQ(i, numeric ? c.asInt : 99);
+        EXPECT_EQ(d, numeric ? c.asDouble : 9.5);
+        const VelkAttribute* a = e.FirstAttribute();
+        if (!a) continue;
+        i = 99;
+        d = 9.5;
+        EXPECT_EQ(a->QueryIntValue(&i), c.result);
+        EXPECT_EQ(a->QueryDoubleValue(&d), c.result);
+        EXPECT_EQ(i, numeric ? c.asInt : 99);
+        EXPECT_EQ(d, numeric ? c.asDouble : 9.5);
+        EXPECT_EQ(a->IntValue(), c.asInt);
+        EXPECT_EQ(a->DoubleValue(), c.asDouble);
     }
 }
 
@@ -86,41 +101,6 @@ TEST(ElementAttributes, KeepOrderMatchWholeNamesAndRelinkOnRemove) {
     EXPECT_EQ(Walk(e), "<e idx=\"2\" id=\"3\" /> / id idx");
     e.SetAttribute("ID", "x");  // once removed, a name is appended again
     EXPECT_EQ(Walk(e), "<e idx=\"2\" id=\"3\" ID=\"x\" /> / ID id idx");
-}
-
-TEST(ElementAttributes, LookupsInBothFamilies) {
-    VelkElement e("e");
-    e.SetAttribute("text", "abc");
-    e.SetAttribute("real", "2.5");
-    // Attribute(name, &out) always stores; a query, which gives the same result for
-    // int and double, stores only a number.
-    const struct {
-        const char* name;
-        const char* text;  // null: no such attribute
-        int result, asInt;
-        double asDouble;
-    } cases[] = {
-        {"missing", nullptr, VELK_ATTR_MISSING, 0, 0.0},
-        {"text", "abc", VELK_ATTR_NOT_NUMERIC, 0, 0.0},
-        {"real", "2.5", VELK_ATTR_OK, 2, 2.5},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        int i = 99;
-        double d = 9.5;
-        EXPECT_STREQ(e.Attribute(c.name), c.text);
-        EXPECT_STREQ(e.Attribute(c.name, &i), c.text);
-        EXPECT_STREQ(e.Attribute(c.name, &d), c.text);
-        EXPECT_EQ(i, c.asInt);
-        EXPECT_EQ(d, c.asDouble);
-        i = 99;
-        d = 9.5;
-        EXPECT_EQ(e.QueryIntAttribute(c.name, &i), c.result);
-        EXPECT_EQ(e.QueryDoubleAttribute(c.name, &d), c.result);
-        EXPECT_EQ(i, c.result == VELK_ATTR_OK ? c.asInt : 99);
-        EXPECT_EQ(d, c.result == VELK_ATTR_OK ? c.asDouble : 9.5);
-        EXPECT_STREQ(e.Attribute(c.name, static_cast<int*>(nullptr)), c.text);
-    }
 }
 
 }  // namespace

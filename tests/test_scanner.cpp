@@ -1,25 +1,22 @@
 // Scanner primitives: white space, names, characters and entity references,
 // prefix comparison and text reading; every byte classified the same way
 // whatever locale the program sets.
-#include <clocale>
-#include <functional>
-#include <string>
-
+#include <Velk/base/velk.h>
 #include <gtest/gtest.h>
 
-#include "Velk/base/velk.h"
+#include <clocale>
+#include <string>
+
+#include "test_util.h"
 
 using namespace TAVARO;
+using velk_test::Offset;
 
 namespace {
 
-// The offset of a returned position from the input, or -1 for null.
-long Offset(const char* input, const char* result) {
-    return result ? result - input : -1;
-}
-
 TEST(Scanner, SkipWhiteSpaceGivesNullForNullOrEmptyText) {
     EXPECT_EQ(VelkBase::SkipWhiteSpace(nullptr), nullptr);
+    // One case per line.
     // clang-format off
     const struct { const char* input; long result; } cases[] = {
         {"", -1}, {"   ", 3}, {"\t\r\n\v\f a", 6}, {"a ", 0}, {"\xA0 ", 0}};
@@ -31,6 +28,7 @@ TEST(Scanner, SkipWhiteSpaceGivesNullForNullOrEmptyText) {
 }
 
 TEST(Scanner, ReadName) {
+    // One case per line.
     // clang-format off
     const struct { const char* input; const char* name; } cases[] = {  // null: none starts here
         {"_a-b.c:d=1", "_a-b.c:d"}, {"x1 y", "x1"}, {"Z>", "Z"}, {"a\xE9z", "a"}, {"1abc", nullptr},
@@ -46,6 +44,7 @@ TEST(Scanner, ReadName) {
 }
 
 TEST(Scanner, GetCharAndGetEntity) {
+    // One case per line.
     // clang-format off
     const struct { const char* input; char value; long advance; } cases[] = {
         {"x", 'x', 1}, {"&lt;", '<', 4}, {"&gt;x", '>', 4}, {"&amp;", '&', 5}, {"&quot;", '"', 6},
@@ -68,6 +67,7 @@ TEST(Scanner, GetCharAndGetEntity) {
 }
 
 TEST(Scanner, StringEqualIsAPrefixTest) {
+    // One case per line.
     // clang-format off
     const struct { const char *text, *tag; bool caseSensitive, expected; } cases[] = {
         {"<?XML", "<?xml", true, false}, {"<?XML", "<?xml", false, true},
@@ -80,6 +80,7 @@ TEST(Scanner, StringEqualIsAPrefixTest) {
 }
 
 TEST(Scanner, ReadTextUpToTheMarker) {
+    // One case per line.
     // clang-format off
     const struct {
         const char* input;
@@ -104,15 +105,38 @@ TEST(Scanner, ReadTextUpToTheMarker) {
         {"a\xA0\x85z <", true, true, "<", false, "a\xA0\x85z", 6},
         {"ab  cd", true, true, " c", false, "ab", 5}};
     // clang-format on
-    const bool saved = VelkBase::condenseWhiteSpace;
     for (const auto& c : cases) {
-        VelkBase::condenseWhiteSpace = c.condense;
+        velkcheck::Condensing condensing(c.condense);
         std::string text = "old";
         const char* end = VelkBase::ReadText(c.input, &text, c.trim, c.endTag, c.caseSensitive);
         EXPECT_EQ(text, c.text) << c.input;
         EXPECT_EQ(Offset(c.input, end), c.consumed) << c.input;
     }
-    VelkBase::condenseWhiteSpace = saved;
+}
+
+// Element content is scanned many bytes a step while the end of the input is
+// far enough, ReadText a byte at a time: every kind of stop, at every offset
+// of a long text, reads the same either way.
+TEST(Scanner, ContentScanAgreesWithReadText) {
+    const char* const stops[] = {"&amp;", "&#x41;", "&",  "  ",   " \t",      "\t",
+                                 "\n",    "\r\n",   " x", "\x0B", "\xC3\xA9", "\r"};
+    for (bool condense : {true, false}) {
+        velkcheck::Condensing condensing(condense);
+        for (const char* stop : stops) {
+            for (size_t at = 0; at <= 40; ++at) {
+                std::string text(40, 'a');
+                text.insert(at, stop);
+                text += " more words  here ";
+                VelkDocument doc;
+                doc.Parse(("<r>" + text + "</r>").c_str(), nullptr);
+                ASSERT_FALSE(doc.Error());
+                std::string expected;
+                VelkBase::ReadText(text.c_str(), &expected, true, "<", false);
+                EXPECT_EQ(doc.FirstChildElement()->FirstChild()->SValue(), expected)
+                    << velkcheck::Printable(stop) << " at " << at << ", condensing " << condense;
+            }
+        }
+    }
 }
 
 // Bytes 0x80..0xFF are neither letters, digits nor white space whatever locale
@@ -140,27 +164,5 @@ TEST(Scanner, HighBytesAreOrdinaryInEveryLocale) {
     }
     std::setlocale(LC_ALL, "C");
 }
-
-#ifndef NDEBUG
-// Null positions are caller errors, stopped with the unit, line, function and
-// condition.
-TEST(ScannerDeathTest, AssertionsNameTheFunctionAndCondition) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    std::string name;
-    char value;
-    VelkParsingData data("a", 4, 0, 0);
-    // clang-format off
-    const struct { std::function<void()> call; const char* message; } cases[] = {
-        {[&] { VelkBase::ReadName(nullptr, &name); }, "ReadName: Assertion 'p'"},
-        {[&] { VelkBase::GetChar(nullptr, &value); }, "GetChar: Assertion 'p'"},
-        {[] { VelkBase::StringEqual(nullptr, "a", true); }, "StringEqual: Assertion 'p'"},
-        {[] { VelkParsingData(nullptr, 4, 0, 0); }, "VelkParsingData: Assertion 'start'"},
-        {[&] { data.Stamp(nullptr); }, "Stamp: Assertion 'now'"}};
-    // clang-format on
-    for (const auto& c : cases)
-        EXPECT_DEATH(c.call(),
-                     std::string("Velk/base/velkparser:[0-9]+: ") + c.message + " failed\\.");
-}
-#endif
 
 }  // namespace

@@ -696,6 +696,7 @@ VelkAttributeSet::~VelkAttributeSet() {
 }
 
 void VelkAttributeSet::Add(VelkAttribute* addMe) {
+    // The failure message quotes the expression as written here, spaces included.
     // clang-format off
     VELK_ASSERT(!Find( addMe->Name() ));
     // clang-format on
@@ -885,7 +886,9 @@ VelkNode* VelkComment::Clone() const {
 }
 
 VelkNode* VelkText::Clone() const {
-    return CloneLeaf(*this, new (std::nothrow) VelkText(""));
+    VelkText* copy = new (std::nothrow) VelkText("");
+    if (copy) copy->cdata = cdata;
+    return CloneLeaf(*this, copy);
 }
 
 VelkNode* VelkUnknown::Clone() const {

@@ -119,36 +119,38 @@ inline const char* DecodeEntity(const char* p, char* value) {
     }
     // The names differ in their second letter but for "&amp;" and "&apos;",
     // which differ in their third (p[1] and p[2] are read only after a '&').
-    int row = -1;
+    const VelkBase::Entity* const entity = VelkBase::entity;
+    int i = -1;
     if (p[0] == '&') {
         switch (p[1]) {
             case 'a':
-                row = p[2] == 'p' ? 4 : 0;
+                i = p[2] == 'p' ? 4 : 0;
                 break;
             case 'l':
-                row = 1;
+                i = 1;
                 break;
             case 'g':
-                row = 2;
+                i = 2;
                 break;
             case 'q':
-                row = 3;
+                i = 3;
                 break;
             default:
                 break;
         }
     }
-    if (row >= 0) {
+    if (i >= 0) {
         // Compared up to the entity's end; a NUL in p differs and stops it.
-        const char* name = VelkBase::entity[row].str;
-        size_t i = 1;
-        while (name[i] && p[i] == name[i]) ++i;
-        if (!name[i]) {
+        const char* name = entity[i].str;
+        size_t k = 1;
+        while (name[k] && p[k] == name[k]) ++k;
+        if (!name[k]) {
+            // The failure message quotes the expression as written here, spaces included.
             // clang-format off
-            VELK_ASSERT(strlen( VelkBase::entity[row].str ) == VelkBase::entity[row].strLength);
+            VELK_ASSERT(strlen( entity[i].str ) == entity[i].strLength);
             // clang-format on
-            *value = VelkBase::entity[row].chr;
-            return p + VelkBase::entity[row].strLength;
+            *value = entity[i].chr;
+            return p + entity[i].strLength;
         }
     }
     *value = '&';
@@ -1292,16 +1294,18 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
     if (!p || !*p) return nullptr;
     MarkLocation(*attribute, p, data);
 
+    // A name cut short by the end of the input is kept, with the error.
     const char* namePosition = p;
     p = NameEnd(NamesOf(utf8), p);
-    if (!p || !*p) {
+    if (!p) {
         VelkAccess::Name(*attribute).Assign("", 0);
-        Report(doc, VELK_ERROR_ATTRIBUTES, namePosition, data);
+    } else if (!Keep(doc, &VelkAccess::Name(*attribute), namePosition,
+                     static_cast<size_t>(p - namePosition))) {
+        Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
         return nullptr;
     }
-    if (!Keep(doc, &VelkAccess::Name(*attribute), namePosition,
-              static_cast<size_t>(p - namePosition))) {
-        Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
+    if (!p || !*p) {
+        Report(doc, VELK_ERROR_ATTRIBUTES, namePosition, data);
         return nullptr;
     }
     p = VelkBase::SkipWhiteSpace(p);
@@ -1389,16 +1393,19 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
         return StartTag::kFailed;
     }
 
+    // A name cut short by the end of the input is kept, with the error.
     VelkString& name = VelkAccess::Value(*element);
     const char* namePosition = VelkBase::SkipWhiteSpace(p + 1);
     p = namePosition ? NameEnd(NamesOf(ctx.utf8), namePosition) : nullptr;
-    if (!p || !*p) {
+    if (!p) {
         name.Assign("", 0);
+    } else if (!KeepText(&name, namePosition, static_cast<size_t>(p - namePosition), ctx)) {
+        return StartTag::kFailed;
+    }
+    if (!p || !*p) {
         Report(doc, VELK_ERROR_ELEMENT_NAME, namePosition, data);
         return StartTag::kFailed;
     }
-    if (!KeepText(&name, namePosition, static_cast<size_t>(p - namePosition), ctx))
-        return StartTag::kFailed;
 
     AttributeNames names(&VelkAccess::Attributes(*element));
     for (;;) {
@@ -1866,13 +1873,19 @@ void VelkDocument::StreamIn(std::istream* in, std::string* tag) {
 }
 
 std::istream& operator>>(std::istream& in, VelkNode& base) {
+    // The markup is gathered a byte at a time: room for the first few kilobytes
+    // up front spares the string's early reallocations on small documents.
     std::string tag;
     tag.reserve(8000);
+
+    // An error from an earlier parse or read is cleared first, as Parse clears
+    // it, so that the only error the read can leave is one it raised itself.
+    VelkDocument* doc = base.ToDocument();
+    if (doc) doc->ClearError();
     base.StreamIn(&in, &tag);
 
     // A document keeps the stream's error when the parse of what was read finds
     // none: a stream that held no element must not read as a success.
-    VelkDocument* doc = base.ToDocument();
     const int streamError = doc && doc->Error() ? doc->ErrorCode() : VELK_NO_ERROR;
 
     base.Parse(tag.c_str(), nullptr);

@@ -38,6 +38,10 @@ expect_file() {
     content=$(cat "$1"; echo x) && content=${content%x}
     [ "$content" = "$2" ] || fail "$1 holds [$content], expected [$2] ($3)"
 }
+# expect_bytes FILE EXPECTED_FILE WHAT: the two files hold the same bytes.
+expect_bytes() {
+    cmp -s "$1" "$2" || fail "$1 differs from $2 ($3): $(cmp "$1" "$2" 2>&1)"
+}
 expect_no_temporaries() {
     local left
     left=$(find . -name '.velk-*')
@@ -73,20 +77,39 @@ case_check_broken() {
 case_check_positionless() {
     printf '<a>' >open.xml
     : >empty.xml
-    mkdir folder
-    run check open.xml missing.xml empty.xml folder
+    run check open.xml empty.xml
     expect_status 1 "errors without a position"
     expect_err 'open.xml: error: Error reading Element value.
-missing.xml: error: Failed to open file
 empty.xml: error: Error document empty.
-folder: error: Failed to open file
 ' "one line per file, no position"
+}
+
+# Files that cannot be read are reported with the reason the system gives.
+case_open_reasons() {
+    mkdir folder
+    printf '<a/>' >secret.xml
+    chmod 000 secret.xml
+    local -a as_other=()
+    # root reads every file: read this one as nobody.
+    [ "$(id -u)" -eq 0 ] && as_other=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    "${as_other[@]}" "$velk" check missing.xml folder secret.xml >out.txt 2>err.txt
+    status=$?
+    err=$(cat err.txt)
+    expect_status 1 "unreadable files"
+    expect_err 'missing.xml: error: Failed to open file: No such file or directory
+folder: error: Failed to open file: Is a directory
+secret.xml: error: Failed to open file: Permission denied' "reasons"
+    run format -i missing.xml
+    expect_status 1 "format -i of a missing file"
+    expect_err 'missing.xml: error: Failed to open file: No such file or directory
+' "format gives the reason too"
+    [ ! -e missing.xml ] || fail "format -i created the missing file"
 }
 
 case_check_many() {
     run check good.xml broken.xml good.xml missing.xml
     expect_status 1 "one broken file among good ones"
-    expect_err "${broken_error}missing.xml: error: Failed to open file
+    expect_err "${broken_error}missing.xml: error: Failed to open file: No such file or directory
 " "each broken file reported once, in order"
     run check good.xml good.xml
     expect_status 0 "all files well formed"
@@ -105,13 +128,34 @@ case_check_stdin() {
 ' "empty standard input"
 }
 
-case_top_level_text() {
-    printf '<a/>not markup <b></c>' >trailing.xml
-    run check trailing.xml
-    expect_status 0 "text at the top level ends the parse quietly"
-    run format trailing.xml
-    expect_out '<a />
-' "nothing after the top-level text is kept"
+# check rejects whatever is not one XML document: each row is a printf format
+# for the file, then the expected message after the file name.
+case_check_not_xml() {
+    local -a cases=(
+        '[core]\nname = x\n|:1:1: error: Error: text outside the document element.'
+        '\x7fELF\x02\x01\x01\x00|:1:5: error: character U+0002 is not allowed in XML'
+        '<a/>trailing\n|:1:5: error: Error: text outside the document element.'
+        '<a/>\n<b/>\n|:2:1: error: Error: more than one document element.'
+        '<?xml version="1.0"?>\n<!-- no element -->\n|: error: Error document empty.'
+        '  \n\n|: error: Error document empty.'
+        '<a>\x00</a>|:1:4: error: character U+0000 is not allowed in XML'
+        '<a>\x1b</a>|:1:4: error: character U+001B is not allowed in XML'
+        '<a>caf\xe9</a>|:1:7: error: bytes not valid in the encoding '"'UTF-8'"
+        '<?xml version="1.0" encoding="windows-1252"?>\n<a>\x81</a>|:2:4: error: bytes not valid in the encoding '"'windows-1252'"
+    )
+    local entry i=0
+    for entry in "${cases[@]}"; do
+        i=$((i + 1))
+        # shellcheck disable=SC2059
+        printf "${entry%%|*}" >"bad$i.xml"
+        run check "bad$i.xml"
+        expect_status 1 "check of bad$i.xml"
+        expect_err "bad$i.xml${entry#*|}
+" "check of bad$i.xml"
+    done
+    printf '\xef\xbb\xbf<?xml version="1.0"?>\n<a/>\n' >bom.xml
+    run check bom.xml
+    expect_status 0 "a UTF-8 byte-order mark before the declaration"
 }
 
 case_format_stdout() {
@@ -175,7 +219,7 @@ case_format_in_place() {
 }
 
 case_compact() {
-    printf '<?xml version="1.0"?>\n<a x="1">\n  <b/>\n  t\n</a>\n<!-- after -->\n<c/>\n' >two.xml
+    printf '<?xml version="1.0"?>\n<a x="1">\n  <b/>\n  t\n</a>\n<!-- after -->\n' >two.xml
     run compact two.xml
     expect_status 0 "compact"
     expect_out '<?xml version="1.0" ?><a x="1"><b />t</a>
@@ -190,11 +234,117 @@ case_compact() {
 }
 
 case_escaping() {
-    printf '<t a="&quot;q&quot;">x &lt; y &amp;&#x41;&#xe9; \351</t>' >esc.xml
+    printf '<t a="&quot;q&quot;">x &lt; y &amp;&#x41;&#233;&#x00E9; \303\251 &#x1F600;</t>' >esc.xml
     run format esc.xml
-    expect_status 0 "entities"
-    expect_out "<t a='&quot;q&quot;'>x &lt; y &amp;A&#xE9; &#xE9;</t>
-" "references decoded, bytes outside printable ASCII written as &#xHH;"
+    expect_status 0 "references"
+    expect_out "$(printf '%s\303\251\303\251 \303\251 \360\237\230\200</t>' "<t a='&quot;q&quot;'>x &lt; y &amp;A")
+" "references decoded to UTF-8, characters written as themselves"
+    printf '<t a="x&#10;y\ty">a&#13;\r\nb</t>' >white.xml
+    run format --keep-whitespace white.xml
+    expect_status 0 "white space characters from references"
+    expect_out '<t a="x&#x0A;y y">a&#x0D;
+b</t>
+' "written as references where a literal one would read otherwise"
+}
+
+# A UTF-8 document in the pretty form comes back byte for byte: non-ASCII
+# names, attribute values, text and comments, CDATA, and a byte-order mark.
+case_utf8_round_trip() {
+    cat >utf8.xml <<'XML'
+<?xml version="1.0" encoding="UTF-8" ?>
+<週報 état="été">
+    <!-- commentaire : ça & là -->
+    <項目>Grüße, 世界 &amp; &lt;tags&gt;</項目>
+    <empty />
+    <code><![CDATA[a < b && c > d]]></code>
+</週報>
+XML
+    run format utf8.xml
+    expect_status 0 "format of a UTF-8 file"
+    expect_out "$(cat utf8.xml)
+" "the pretty form of a pretty UTF-8 file is the file"
+    cp utf8.xml edit.xml
+    run format -i edit.xml
+    expect_status 0 "format -i of a UTF-8 file"
+    expect_bytes edit.xml utf8.xml "-i keeps a pretty UTF-8 file as it is"
+    { printf '\xef\xbb\xbf'; cat utf8.xml; } >bom.xml
+    cp bom.xml edit-bom.xml
+    run format -i edit-bom.xml
+    expect_status 0 "format -i of a file with a byte-order mark"
+    expect_bytes edit-bom.xml bom.xml "the byte-order mark is kept"
+}
+
+# A document in another encoding is read and written in it, declaration kept;
+# a character that the encoding lacks is written as a reference.
+case_other_encodings() {
+    printf '<?xml version="1.0" encoding="ISO-8859-1"?>\n<r\351sum\351 lang="fran\347ais">\n<p>Caf\351 &#233; &#x4E2D;</p></r\351sum\351>\n' >latin1.xml
+    printf '<?xml version="1.0" encoding="ISO-8859-1" ?>\n<r\351sum\351 lang="fran\347ais">\n    <p>Caf\351 \351 &#x4E2D;</p>\n</r\351sum\351>\n' >latin1-pretty.xml
+    run format -o out.xml latin1.xml
+    expect_status 0 "format of an ISO-8859-1 file"
+    expect_bytes out.xml latin1-pretty.xml "written back in ISO-8859-1"
+    cp latin1.xml edit.xml
+    run format -i edit.xml
+    expect_status 0 "format -i of an ISO-8859-1 file"
+    expect_bytes edit.xml latin1-pretty.xml "rewritten in ISO-8859-1"
+    run check latin1.xml
+    expect_status 0 "check of an ISO-8859-1 file"
+
+    printf '<?xml version="1.0" encoding="UTF-16"?>\n<r a="\303\251">\344\270\255</r>\n' |
+        iconv -f UTF-8 -t UTF-16LE >utf16.body
+    { printf '\xff\xfe'; cat utf16.body; } >utf16.xml
+    printf '<?xml version="1.0" encoding="UTF-16" ?>\n<r a="\303\251">\344\270\255</r>\n' |
+        iconv -f UTF-8 -t UTF-16LE >utf16-pretty.body
+    { printf '\xff\xfe'; cat utf16-pretty.body; } >utf16-pretty.xml
+    run format -o out16.xml utf16.xml
+    expect_status 0 "format of a UTF-16 file with a byte-order mark"
+    expect_bytes out16.xml utf16-pretty.xml "written back in UTF-16, mark first"
+}
+
+# Documents that format, -i and compact refuse, leaving the file as it is,
+# and whether check accepts them: each row is a printf format for the file,
+# check's exit status, then the message after the file name.
+case_refusals() {
+    local -a cases=(
+        '<!DOCTYPE r [<!ENTITY e "x">]>\n<r>&e;</r>\n|0|:2:4: error: cannot write back the entity reference '"'&e;'"': velk expands only the five predefined entities'
+        '<r a="&e;"/>|0|:1:7: error: cannot write back the entity reference '"'&e;'"': velk expands only the five predefined entities'
+        '<r>a & b</r>|1|:1:6: error: '"'&'"' is not a reference XML allows'
+        '<r>&#xD800;</r>|1|:1:4: error: '"'&#xD800;'"' is not a reference XML allows'
+        '<?xml version="1.0" encoding="x-unknown"?><r/>|0|: error: iconv does not know the encoding '"'x-unknown'"', so the file cannot be written back in it'
+        '<r>caf\xe9</r>|1|:1:7: error: bytes not valid in the encoding '"'UTF-8'"
+    )
+    local entry rest check_status message i=0
+    for entry in "${cases[@]}"; do
+        i=$((i + 1))
+        rest=${entry#*|}
+        check_status=${rest%%|*}
+        message=${rest#*|}
+        # shellcheck disable=SC2059
+        printf "${entry%%|*}" >"kept$i.xml"
+        cp "kept$i.xml" "edit$i.xml"
+        run format -i "edit$i.xml"
+        expect_status 1 "format -i of kept$i.xml"
+        expect_err "edit$i.xml$message
+" "format -i of kept$i.xml"
+        expect_bytes "edit$i.xml" "kept$i.xml" "a refused file is left as it is"
+        run compact "kept$i.xml"
+        expect_status 1 "compact of kept$i.xml"
+        expect_out "" "compact of kept$i.xml writes nothing"
+        run check "kept$i.xml"
+        expect_status "$check_status" "check of kept$i.xml"
+    done
+    # Condensing trims each text, so a CDATA section that stands between texts
+    # would run into its neighbours: format refuses, --keep-whitespace writes it.
+    printf '<r>\n  some text\n  <![CDATA[more]]>\n  text\n</r>\n' >seams.xml
+    cp seams.xml edit-seams.xml
+    run format -i edit-seams.xml
+    expect_status 1 "format -i of text that would read otherwise"
+    expect_err 'edit-seams.xml:1:4: error: the written form would read differently here: text "some text more text" would read as text "some textmoretext"; nothing written (--keep-whitespace writes text as it stands)
+' "the first difference, where it begins"
+    expect_bytes edit-seams.xml seams.xml "a refused file is left as it is"
+    run format --keep-whitespace -i edit-seams.xml
+    expect_status 0 "--keep-whitespace writes it"
+    expect_bytes edit-seams.xml seams.xml "as it stands"
+    expect_no_temporaries "refusals"
 }
 
 case_keep_whitespace() {
@@ -204,11 +354,55 @@ case_keep_whitespace() {
 ' "text content condensed by default"
     run format --keep-whitespace ws.xml
     expect_status 0 "--keep-whitespace"
-    expect_out '<a>x &#x09;  y  </a>
-' "text kept as it stands after its leading white space"
+    expect_out '<a>  x 	  y  </a>
+' "text kept as it stands, leading white space included"
     run compact ws.xml --keep-whitespace
-    expect_out '<a>x &#x09;  y  </a>
+    expect_out '<a>  x 	  y  </a>
 ' "options may follow the file"
+}
+
+# With --keep-whitespace, indentation goes only between the children of
+# elements that hold no text; mixed content is written as it stands.
+case_keep_whitespace_mixed() {
+    cat >mixed.xml <<'XML'
+<doc>
+  <p>  Some <b>bold</b> and <i> italic </i> text.  </p>
+  <list><item>1</item>
+     <item>2</item></list>
+  <pre>
+    line 1
+      line 2
+  </pre>
+</doc>
+XML
+    run format --keep-whitespace mixed.xml
+    expect_status 0 "--keep-whitespace with mixed content"
+    expect_out '<doc>
+    <p>  Some <b>bold</b> and <i> italic </i> text.  </p>
+    <list>
+        <item>1</item>
+        <item>2</item>
+    </list>
+    <pre>
+    line 1
+      line 2
+  </pre>
+</doc>
+' "text unchanged, indentation between elements only"
+    run format mixed.xml
+    expect_status 0 "mixed content, text condensed"
+    expect_out '<doc>
+    <p>Some
+        <b>bold</b>and
+        <i>italic</i>text.
+    </p>
+    <list>
+        <item>1</item>
+        <item>2</item>
+    </list>
+    <pre>line 1 line 2</pre>
+</doc>
+' "the library's pretty form"
 }
 
 case_usage() {
