@@ -363,7 +363,7 @@ void VelkString::Release() {
 }
 
 bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
-    if (n < sizeof(VelkString)) return s->Assign(p, n);
+    if (n < sizeof(VelkString)) return s->Assign(p, n);  // fits inside: nothing allocated
     char* slot = static_cast<char*>(Place(document, n + 1));
     if (!slot) return false;
     std::memcpy(slot, p, n);

@@ -434,7 +434,7 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
     const char first = ToLower(*endTag);
     const bool markerIsSpace = Is(*endTag, kSpace);
     if (condense) {
-        if (!*p) return nullptr;
+        if (!p || !*p) return nullptr;
         p = SkipSpace(p, lines);
     }
     bool reserved = false;      // a text longer than its first run is reserved once
@@ -988,13 +988,12 @@ VelkNode* NewNode(Markup kind, VelkDocument* doc) {
 
 // What the parsers of one parse share: the tracker (may be null), the document
 // that errors go to (may be null) and the document's character model.
-// A text is decoded into scratch, then kept in the document's memory.
 struct ParseContext {
     VelkParsingData* data;
     VelkDocument* doc;
     bool utf8;
-    const char* end;  // the terminating NUL of the text, for scanners that read ahead
-    std::string* scratch;
+    const char* end;       // the terminating NUL of the text, for scanners that read ahead
+    std::string* scratch;  // where a text is decoded before it is kept
 };
 
 // The context of a parse that starts at p on node.
@@ -1232,7 +1231,6 @@ private:
 
 enum class StartTag { kFailed, kEmpty, kOpen };
 
-// The end of the run of a quoted value's bytes that need no decoding.
 // The first byte of the eight in word (in memory order) that is zero or equal
 // to a or b, or 8 when there is none. The flags can be wrong only above the
 // first true one.
@@ -1259,6 +1257,7 @@ const char* QuotedBytesEnd(const char* p, char quote, const char* end) {
     return p;
 }
 
+// The end of the run of a quoted value's bytes that need no decoding.
 const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
     while (*p != quote && *p != '&' && (utf8 ? !Is(*p, kLineStop) : *p != 0)) ++p;
     return p;
@@ -1329,13 +1328,13 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
         p = utf8 || !end ? QuotedRunEnd(p, quote, utf8) : QuotedBytesEnd(p, quote, end);
         after = p + 1;
         if (*p != quote) {
+            // A reference, a line end to normalise or the end of the input:
+            // the value is read again, decoded.
             std::string decoded;
             after = ReadQuotedValue(start, quote, &decoded, utf8);
-            start = decoded.data();
-            p = start + decoded.size();
-            if (!Keep(doc, &value, start, decoded.size())) after = nullptr;
-            if (!after) Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
-            return after;
+            if (Keep(doc, &value, decoded.data(), decoded.size())) return after;
+            Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
+            return nullptr;
         }
     } else {
         // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
