@@ -112,6 +112,42 @@ TEST(Pool, AnObjectLargerThanASlabGetsOneOfItsOwn) {
     EXPECT_EQ(Compact(root), "<r>largesmall</r>");
 }
 
+// Names, values and texts up to fifteen bytes are kept inside their objects,
+// longer ones in the document's slabs (parsed) or on the heap (set): every
+// length around that limit reads back as written, after a parse, a value set
+// from the string itself, a clone, and a value changed between the two kinds.
+TEST(Pool, TextsOfEveryLengthAroundTheInsideLimitReadBackWhole) {
+    for (size_t n : {1, 3, 4, 7, 8, 9, 14, 15, 16, 17, 31, 200}) {
+        SCOPED_TRACE("length " + std::to_string(n));
+        std::string name(n, 'n'), value;
+        for (size_t i = 0; i < n; ++i) value += static_cast<char>('a' + i % 26);
+        const std::string markup =
+            "<" + name + " " + name + "=\"" + value + "\">" + value + "</" + name + ">";
+        VelkDocument doc;
+        doc.Parse(markup.c_str(), nullptr);
+        ASSERT_FALSE(doc.Error());
+        VelkElement* e = doc.FirstChildElement();
+        EXPECT_EQ(e->SValue(), name);
+        EXPECT_EQ(std::string(e->FirstAttribute()->Name()), name);
+        EXPECT_EQ(std::string(e->Attribute(name.c_str())), value);
+        EXPECT_EQ(e->FirstChild()->SValue(), value);
+
+        e->SetValue(e->Value());
+        e->FirstAttribute()->SetValue(e->FirstAttribute()->Value());
+        e->FirstChild()->SetValue(e->FirstChild()->Value());
+        EXPECT_EQ(Compact(doc), markup);
+        VelkNode* copy = e->Clone();
+        EXPECT_EQ(Compact(*copy), markup);
+        delete copy;
+
+        const std::string other = n > 15 ? "short" : std::string(40, 'x');
+        e->FirstChild()->SetValue(other.c_str());
+        EXPECT_EQ(e->FirstChild()->SValue(), other);
+        e->FirstChild()->SetValue(value.c_str());
+        EXPECT_EQ(Compact(doc), markup);
+    }
+}
+
 // Misuses that AddressSanitizer reports when every object has its own
 // allocation, and must still report with objects side by side in slabs.
 TEST(PoolDeathTest, UseAfterDeleteAndOverflowAreReported) {
@@ -123,7 +159,8 @@ TEST(PoolDeathTest, UseAfterDeleteAndOverflowAreReported) {
     doc.Parse("<r><a x='1'>one</a><b>two</b></r>", nullptr);
     VelkElement* a = doc.FirstChildElement()->FirstChildElement();
     // A parsed node read after RemoveChild, a node made with new read after
-    // delete, a write one byte past a parsed node.
+    // delete, a write one byte past a parsed node, a long parsed text (kept in
+    // a slot of its own) read after its node is deleted.
     EXPECT_DEATH(
         {
             doc.FirstChild()->RemoveChild(a);
@@ -138,6 +175,16 @@ TEST(PoolDeathTest, UseAfterDeleteAndOverflowAreReported) {
         },
         "use-after-poison");
     EXPECT_DEATH(reinterpret_cast<volatile char*>(a)[sizeof(VelkElement)] = 0, "use-after-poison");
+    EXPECT_DEATH(
+        {
+            VelkDocument texts;
+            texts.Parse("<r>a text too long to be kept inside its node</r>", nullptr);
+            VelkNode* r = texts.FirstChild();
+            const char* text = r->FirstChild()->Value();
+            r->RemoveChild(r->FirstChild());
+            std::printf("%s\n", text);
+        },
+        "use-after-poison");
 #endif
 }
 

@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELK_ASAN 1
@@ -95,11 +97,63 @@ std::size_t RoundUp(std::size_t n) {
     return (n + kGrain - 1) & ~(kGrain - 1);
 }
 
+// Free slabs of the largest size, kept for the next ones up to kSpareBytes (64
+// MB) in the process: a program that parses one document after another would
+// otherwise hand the pages back to the system and fault them in again each
+// time, which costs as much as a fifth of a parse. Never destroyed, as thread
+// arenas may give slabs back during exit.
+// Under AddressSanitizer none is kept, so that its leak check sees them all.
+class SpareSlabs {
+public:
+    static SpareSlabs& Get() {
+        alignas(SpareSlabs) static unsigned char storage[sizeof(SpareSlabs)];
+        static SpareSlabs* const spares = ::new (storage) SpareSlabs();
+        return *spares;
+    }
+
+    // A kept slab's memory, or null when none is kept.
+    void* Take() {
+        std::lock_guard<std::mutex> hold(mutex);
+        Link* link = top;
+        if (!link) return nullptr;
+        ASAN_UNPOISON_MEMORY_REGION(link, sizeof(Link));
+        top = link->next;
+        --count;
+        return link;
+    }
+
+    // Keeps a free slab's memory; false when enough are kept already.
+    bool Keep(void* memory) {
+        std::lock_guard<std::mutex> hold(mutex);
+        if (count == kSpareBytes / kLargestSlabSize) return false;
+        top = ::new (memory) Link{top};
+        ++count;
+        ASAN_POISON_MEMORY_REGION(memory, kLargestSlabSize);
+        return true;
+    }
+
+private:
+#ifdef VELK_ASAN
+    static constexpr std::size_t kSpareBytes = 0;
+#else
+    static constexpr std::size_t kSpareBytes = std::size_t{64} << 20;
+#endif
+    struct Link {
+        Link* next;
+    };
+
+    std::mutex mutex;
+    Link* top = nullptr;
+    std::size_t count = 0;
+};
+
 // Takes count off the slab's count; whoever takes it to zero frees the slab.
 void Drop(Slab* slab, std::intptr_t count) {
     if (slab->live.fetch_sub(count, std::memory_order_acq_rel) != count) return;
     ASAN_UNPOISON_MEMORY_REGION(slab, slab->size);
+    const std::size_t size = slab->size;
     slab->~Slab();
+    if (size == kLargestSlabSize && SpareSlabs::Get().Keep(slab)) return;
     ::operator delete(slab);
 }
 
@@ -118,7 +172,8 @@ bool Refill(Arena& arena, std::size_t slotSize) {
     Seal(arena);
     const std::size_t size =
         std::max(std::max(arena.nextSize, kFirstSlabSize), sizeof(Slab) + slotSize);
-    void* memory = ::operator new(size, std::nothrow);
+    void* memory = size == kLargestSlabSize ? SpareSlabs::Get().Take() : nullptr;
+    if (!memory) memory = ::operator new(size, std::nothrow);
     if (!memory) return false;
     Slab* slab = ::new (memory) Slab{{kReserve}, size};
     char* const start = static_cast<char*>(memory);
@@ -144,8 +199,9 @@ void* Place(Arena& arena, std::size_t size) {
     return header + 1;
 }
 
-void Release(void* item) {
-    if (!item) return;
+// The slab of an object whose destructor has run, its slot given up (and
+// poisoned under AddressSanitizer); the caller drops it from the slab's count.
+Slab* Vacate(void* item) {
     SlotHeader* header = static_cast<SlotHeader*>(item) - 1;
 #ifdef VELK_ASAN
     // An object deleted twice is poisoned already: this read reports it.
@@ -156,8 +212,41 @@ void Release(void* item) {
 #ifdef VELK_ASAN
     ASAN_POISON_MEMORY_REGION(header, header->slotSize);
 #endif
-    Drop(slab, 1);
+    return slab;
 }
+
+void ReleaseSlot(void* item) {
+    if (item) Drop(Vacate(item), 1);
+}
+
+// Gives up the slots of objects whose destructors have run, taking each run
+// of slots from one slab off its count in one step: a tree is freed in the
+// order it was placed, so most runs are long.
+class SlotBatch {
+public:
+    SlotBatch() = default;
+    SlotBatch(const SlotBatch&) = delete;
+    SlotBatch& operator=(const SlotBatch&) = delete;
+    ~SlotBatch() { Flush(); }
+
+    void Add(void* item) {
+        Slab* const of = Vacate(item);
+        if (of != slab) {
+            Flush();
+            slab = of;
+        }
+        ++count;
+    }
+
+private:
+    void Flush() {
+        if (count) Drop(slab, count);
+        count = 0;
+    }
+
+    Slab* slab = nullptr;
+    std::intptr_t count = 0;
+};
 
 // The arena of the objects made with new: one per thread, sealed when the
 // thread ends.
@@ -186,11 +275,101 @@ void* VelkBase::operator new(std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 void VelkBase::operator delete(void* item) noexcept {
-    Release(item);
+    ReleaseSlot(item);
 }
 
 void VelkBase::operator delete(void* item, const std::nothrow_t&) noexcept {
-    Release(item);
+    ReleaseSlot(item);
+}
+
+// ---------------------------------------------------------------------------
+// Strings
+// ---------------------------------------------------------------------------
+
+static_assert(sizeof(VelkString) == 16 && sizeof(char*) <= 8,
+              "a pointer and a seven-byte length fit in a string");
+
+VelkString::VelkString(const VelkString& other) {
+    Clear();
+    Assign(other.c_str(), other.size());
+}
+
+VelkString& VelkString::operator=(const VelkString& other) {
+    if (this != &other) Assign(other.c_str(), other.size());
+    return *this;
+}
+
+// Copies n bytes (at most 15) in with two loads and two stores at most,
+// reading all before writing, so that p may lie in the string itself.
+void VelkString::PutInside(const char* p, std::size_t n) {
+    if (n >= 8) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, p, 8);
+        std::memcpy(&tail, p + n - 8, 8);
+        std::memcpy(bytes, &head, 8);
+        std::memcpy(bytes + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, p, 4);
+        std::memcpy(&tail, p + n - 4, 4);
+        std::memcpy(bytes, &head, 4);
+        std::memcpy(bytes + n - 4, &tail, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) bytes[i] = p[i];
+    }
+    bytes[n] = 0;
+    bytes[kInside] = static_cast<char>(kInside - n);
+}
+
+bool VelkString::Assign(const char* p, std::size_t n) {
+    // Text kept elsewhere is handed to old, which frees it once p has been read.
+    VelkString old;
+    if (!Inside()) std::memcpy(old.bytes, bytes, sizeof bytes);
+    if (n <= kInside) {
+        PutInside(p, n);
+        return true;
+    }
+    char* data = new (std::nothrow) char[n + 1];
+    if (!data) {
+        Clear();
+        return false;
+    }
+    std::memcpy(data, p, n);
+    data[n] = 0;
+    SetOutside(data, n, kOnHeap);
+    return true;
+}
+
+void VelkString::Adopt(char* slot, std::size_t n) {
+    if (!Inside()) Release();
+    SetOutside(slot, n, kInSlot);
+}
+
+void VelkString::SetOutside(const char* data, std::size_t n, unsigned char mode) {
+    std::memcpy(bytes, &data, sizeof data);
+    const std::uint64_t length = n;
+    const std::uint64_t word =
+        LittleEndian() ? length | std::uint64_t{mode} << 56 : length << 8 | mode;
+    std::memcpy(bytes + 8, &word, sizeof word);
+}
+
+void VelkString::Release() {
+    char* data = const_cast<char*>(OutsideData());
+    if (Mode() == kInSlot) {
+        ReleaseSlot(data);
+    } else {
+        delete[] data;
+    }
+}
+
+bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
+    if (n < sizeof(VelkString)) return s->Assign(p, n);  // fits inside: nothing allocated
+    char* slot = static_cast<char*>(Place(document, n + 1));
+    if (!slot) return false;
+    std::memcpy(slot, p, n);
+    slot[n] = 0;
+    VelkAccess::Adopt(*s, slot, n);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -199,22 +378,44 @@ void VelkBase::operator delete(void* item, const std::nothrow_t&) noexcept {
 
 VelkNode::VelkNode(NodeType nodeType)
     : parent(nullptr),
-      type(nodeType),
       firstChild(nullptr),
       lastChild(nullptr),
       prev(nullptr),
       next(nullptr),
-      clientData(nullptr) {}
+      clientData(nullptr),
+      type(nodeType) {}
 
 VelkNode::~VelkNode() {
     Clear();
 }
 
+namespace {
+
+// Gives the slot of a string's text, if it has one, up to freed.
+void FreeText(VelkString& text, SlotBatch& freed) {
+    if (void* slot = VelkAccess::TakeSlot(text)) freed.Add(slot);
+}
+
+// Deletes a chain of attributes from first on, their slots given up to freed.
+void DeleteAttributes(VelkAttribute* first, SlotBatch& freed) {
+    while (first) {
+        VelkAttribute* next = first->Next();
+        FreeText(VelkAccess::Name(*first), freed);
+        FreeText(VelkAccess::Value(*first), freed);
+        first->~VelkAttribute();
+        freed.Add(first);
+        first = next;
+    }
+}
+
+}  // namespace
+
 // Deletes every child and its subtree without recursion: each node's children
 // are spliced onto the front of the pending chain before the node is deleted,
 // so no destructor ever finds children of its own. Nodes go in document order,
-// the order they were allocated in, which leaves the heap in long free runs.
+// the order they were placed in, so their slots are given up a run per slab.
 void VelkNode::Clear() {
+    SlotBatch freed;
     VelkNode* pending = firstChild;
     firstChild = nullptr;
     lastChild = nullptr;
@@ -227,20 +428,31 @@ void VelkNode::Clear() {
             node->firstChild = nullptr;
             node->lastChild = nullptr;
         }
-        delete node;
+#if defined(__GNUC__)
+        // The next node is read while this one is taken apart.
+        __builtin_prefetch(pending);
+#endif
+        // An element's attributes go in this batch too, before the element.
+        if (node->type == ELEMENT) {
+            DeleteAttributes(VelkAccess::TakeAll(VelkAccess::Attributes(*node->ToElement())),
+                             freed);
+        }
+        FreeText(node->value, freed);
+        node->~VelkNode();
+        freed.Add(node);
     }
 }
 
 VelkNode* VelkNode::FirstChild(const char* name) const {
     for (VelkNode* node = firstChild; node; node = node->next) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
 
 VelkNode* VelkNode::LastChild(const char* name) const {
     for (VelkNode* node = lastChild; node; node = node->prev) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
@@ -352,14 +564,14 @@ bool VelkNode::RemoveChild(VelkNode* child) {
 
 VelkNode* VelkNode::PreviousSibling(const char* name) const {
     for (VelkNode* node = prev; node; node = node->prev) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
 
 VelkNode* VelkNode::NextSibling(const char* name) const {
     for (VelkNode* node = next; node; node = node->next) {
-        if (node->value == name) return node;
+        if (std::strcmp(node->value.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
@@ -425,7 +637,10 @@ void VelkNode::CopyToClone(VelkNode* target) const {
 VelkAttribute::VelkAttribute() : document(nullptr), prev(nullptr), next(nullptr) {}
 
 VelkAttribute::VelkAttribute(const char* name, const char* value)
-    : document(nullptr), name(name), value(value), prev(nullptr), next(nullptr) {}
+    : document(nullptr), prev(nullptr), next(nullptr) {
+    this->name.Assign(name, std::strlen(name));
+    SetValue(value);
+}
 
 VelkAttribute::~VelkAttribute() {}
 
@@ -466,20 +681,12 @@ void VelkAttribute::SetDoubleValue(double v) {
     int length = std::snprintf(small, sizeof small, "%lf", v);
     if (length < 0) return;
     if (static_cast<size_t>(length) < sizeof small) {
-        value.assign(small, static_cast<size_t>(length));
+        value.Assign(small, static_cast<size_t>(length));
         return;
     }
     std::string text(static_cast<size_t>(length), '\0');
     std::snprintf(&text[0], text.size() + 1, "%lf", v);
-    value.swap(text);
-}
-
-VelkAttribute* VelkAttribute::Next() const {
-    return next;
-}
-
-VelkAttribute* VelkAttribute::Previous() const {
-    return prev;
+    value.Assign(text.data(), text.size());
 }
 
 VelkAttributeSet::VelkAttributeSet() : first(nullptr), last(nullptr) {}
@@ -529,7 +736,7 @@ VelkAttribute* VelkAttributeSet::Last() const {
 
 VelkAttribute* VelkAttributeSet::Find(const char* name) const {
     for (VelkAttribute* node = first; node; node = node->next) {
-        if (node->name == name) return node;
+        if (std::strcmp(node->name.c_str(), name) == 0) return node;
     }
     return nullptr;
 }
@@ -543,10 +750,8 @@ VelkElement::VelkElement(const char* value) : VelkNode(ELEMENT) {
 }
 
 VelkElement::~VelkElement() {
-    while (VelkAttribute* attribute = attributeSet.First()) {
-        attributeSet.Remove(attribute);
-        delete attribute;
-    }
+    SlotBatch freed;
+    DeleteAttributes(VelkAccess::TakeAll(attributeSet), freed);
 }
 
 const char* VelkElement::Attribute(const char* name) const {
@@ -701,8 +906,8 @@ VelkNode* VelkDeclaration::Clone() const {
 }
 
 bool VelkText::Blank() const {
-    for (char c : VelkAccess::Value(*this)) {
-        if (!Is(c, kSpace)) return false;
+    for (const char* p = Value(); *p; ++p) {
+        if (!Is(*p, kSpace)) return false;
     }
     return true;
 }
@@ -884,9 +1089,18 @@ using FileSink = BufferedSink<FILE*>;
 using StreamSink = BufferedSink<std::ostream*>;
 using StringSink = BufferedSink<std::string*>;
 
+std::string_view View(const VelkString& s) {
+    return std::string_view(s.c_str(), s.size());
+}
+
 template <class Sink>
-void WriteString(Sink& sink, const std::string& s) {
+void WriteString(Sink& sink, std::string_view s) {
     sink.Write(s.data(), s.size());
+}
+
+template <class Sink>
+void WriteString(Sink& sink, const VelkString& s) {
+    sink.Write(s.c_str(), s.size());
 }
 
 template <class Sink, size_t N>
@@ -992,8 +1206,13 @@ void Escape(Sink& sink, const char* p, const char* const end, Escaping how) {
 }
 
 template <class Sink>
-void Escape(Sink& sink, const std::string& s, Escaping how) {
+void Escape(Sink& sink, std::string_view s, Escaping how) {
     Escape(sink, s.data(), s.data() + s.size(), how);
+}
+
+template <class Sink>
+void Escape(Sink& sink, const VelkString& s, Escaping how) {
+    Escape(sink, View(s), how);
 }
 
 // name="value" with both parts escaped; the same in both output forms. The
@@ -1003,8 +1222,8 @@ template <class Sink>
 void WriteAttribute(Sink& sink, const VelkAttribute& attribute, bool utf8) {
     Escape(sink, VelkAccess::Name(attribute), TextEscaping(utf8));
     const Escaping how = utf8 ? Escaping::kUtf8Attribute : Escaping::kBytes;
-    const std::string& value = VelkAccess::Value(attribute);
-    const char* p = value.data();
+    const VelkString& value = VelkAccess::Value(attribute);
+    const char* p = value.c_str();
     const char* const end = p + value.size();
     const char* clean = CleanRunEnd(p, end, EscapeClass(how));
     bool hasDoubleQuote = clean != end && std::memchr(clean, '"', static_cast<size_t>(end - clean));
@@ -1027,10 +1246,10 @@ void WriteAttributes(Sink& sink, const VelkElement& element, bool utf8) {
 // A CDATA section. Content holding "]]>" is split after its "]]" into two
 // sections, the one way to write those bytes in CDATA.
 template <class Sink>
-void WriteCData(Sink& sink, const std::string& content) {
+void WriteCData(Sink& sink, std::string_view content) {
     WriteLiteral(sink, "<![CDATA[");
     size_t from = 0;
-    for (size_t at; (at = content.find("]]>", from)) != std::string::npos; from = at + 2) {
+    for (size_t at; (at = content.find("]]>", from)) != std::string_view::npos; from = at + 2) {
         sink.Write(content.data() + from, at + 2 - from);
         WriteLiteral(sink, "]]><![CDATA[");
     }
@@ -1041,7 +1260,7 @@ void WriteCData(Sink& sink, const std::string& content) {
 template <class Sink>
 void WriteText(Sink& sink, const VelkText& text, bool utf8) {
     if (text.CDATA()) {
-        WriteCData(sink, VelkAccess::Value(text));
+        WriteCData(sink, View(VelkAccess::Value(text)));
     } else {
         Escape(sink, VelkAccess::Value(text), TextEscaping(utf8));
     }
@@ -1468,7 +1687,7 @@ bool VelkDocument::LoadFile(const char* fileName) {
 }
 
 bool VelkDocument::LoadFile() {
-    StringToBuffer name(VelkAccess::Value(*this));
+    StringToBuffer name(SValue());
     return name.buffer && LoadFile(name.buffer);
 }
 
@@ -1481,7 +1700,7 @@ bool VelkDocument::SaveFile(const char* fileName) const {
 }
 
 bool VelkDocument::SaveFile() const {
-    StringToBuffer name(VelkAccess::Value(*this));
+    StringToBuffer name(SValue());
     return name.buffer && SaveFile(name.buffer);
 }
 

@@ -8,7 +8,9 @@
 #define VELK_BASE_VELK_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iosfwd>
 #include <new>
 #include <string>
@@ -61,6 +63,86 @@ enum {
     VELK_ERROR_DOCUMENT_EMPTY,
     VELK_ERROR_TEXT_OUTSIDE_ELEMENT,
     VELK_ERROR_STRING_COUNT
+};
+
+// The text of a name, a value or a text node, owned by the object that holds
+// it: up to 15 bytes inside the object itself, longer text in memory of its
+// own (the document's slabs for what a parse reads, the heap otherwise).
+// Always NUL-terminated. The library's classes use it; callers see const char*.
+class VELK_API VelkString {
+public:
+    VelkString() { Clear(); }
+    VelkString(const VelkString& other);
+    VelkString& operator=(const VelkString& other);
+    ~VelkString() {
+        if (!Inside()) Release();
+    }
+
+    const char* c_str() const { return Inside() ? bytes : OutsideData(); }
+    std::size_t size() const { return Inside() ? kInside - Mode() : OutsideSize(); }
+    bool empty() const { return size() == 0; }
+
+    // Replaces the text with a copy of the n bytes at p (which may lie in it);
+    // false, leaving it empty, when memory runs out.
+    bool Assign(const char* p, std::size_t n);
+    // Exchanges the texts of two strings.
+    void swap(VelkString& other) {
+        char mine[sizeof bytes];
+        std::memcpy(mine, bytes, sizeof bytes);
+        std::memcpy(bytes, other.bytes, sizeof bytes);
+        std::memcpy(other.bytes, mine, sizeof bytes);
+    }
+
+private:
+    // The text in place of the old one, in a slot of memory that the library
+    // placed (see velk.cpp); slot holds n bytes and their terminating NUL.
+    void Adopt(char* slot, std::size_t n);
+    // Empties the string and returns the slot that its text was kept in, for
+    // the caller to give up; null (and nothing changed) when it had none.
+    void* TakeSlot() {
+        if (Mode() != kInSlot) return nullptr;
+        void* slot = const_cast<char*>(OutsideData());
+        Clear();
+        return slot;
+    }
+
+    // bytes[kInside] tells where the text is: up to kInside, it holds kInside
+    // minus the length of text kept in bytes (0 for 15 bytes, doubling as their
+    // NUL); above, the text is elsewhere, and the pointer and the length are
+    // stored in bytes.
+    enum : unsigned char { kInside = 15, kInSlot = 0x40, kOnHeap = 0x41 };
+
+    unsigned char Mode() const { return static_cast<unsigned char>(bytes[kInside]); }
+    bool Inside() const { return Mode() <= kInside; }
+    void Clear() {
+        bytes[0] = 0;
+        bytes[kInside] = static_cast<char>(kInside);
+    }
+    const char* OutsideData() const {
+        const char* data;
+        std::memcpy(&data, bytes, sizeof data);
+        return data;
+    }
+    // The length goes in the seven bytes after the pointer's eight, below the mode.
+    static bool LittleEndian() {
+        const std::uint16_t one = 1;
+        unsigned char first;
+        std::memcpy(&first, &one, 1);
+        return first == 1;
+    }
+    std::size_t OutsideSize() const {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + 8, sizeof word);
+        return static_cast<std::size_t>(LittleEndian() ? word & 0x00FFFFFFFFFFFFFFu : word >> 8);
+    }
+    void PutInside(const char* p, std::size_t n);
+    void SetOutside(const char* data, std::size_t n, unsigned char mode);
+    // Frees text kept elsewhere; the bytes are left for the caller to set.
+    void Release();
+
+    char bytes[16];
+
+    friend struct VelkAccess;
 };
 
 // A row and column in parsed text, both counted from 0; -1 means no position.
@@ -198,8 +280,8 @@ public:
 
     // The value: a document's file name, an element's tag name, or the text.
     const char* Value() const { return value.c_str(); }
-    std::string SValue() const { return value; }
-    void SetValue(const char* text) { value = text; }
+    std::string SValue() const { return std::string(value.c_str(), value.size()); }
+    void SetValue(const char* text) { value.Assign(text, std::strlen(text)); }
 
     // Deletes every child.
     void Clear();
@@ -275,13 +357,13 @@ protected:
 
 private:
     VelkNode* parent;
-    NodeType type;
     VelkNode* firstChild;
     VelkNode* lastChild;
-    std::string value;
+    VelkString value;
     VelkNode* prev;
     VelkNode* next;
     void* clientData;
+    NodeType type;  // last, so that a derived class's small field fills the padding after it
 
     friend struct VelkAccess;
 };
@@ -297,7 +379,7 @@ public:
     // The name and the value as stored (references decoded).
     const char* Name() const { return name.c_str(); }
     const char* Value() const { return value.c_str(); }
-    void SetValue(const char* text) { value = text; }
+    void SetValue(const char* text) { value.Assign(text, std::strlen(text)); }
 
     // The value as a number: atoi/atof, 0 when it does not start with one.
     int IntValue() const;
@@ -310,8 +392,8 @@ public:
     void SetDoubleValue(double v);
 
     // The neighbours in the set; null at either end and for a free attribute.
-    VelkAttribute* Next() const;
-    VelkAttribute* Previous() const;
+    VelkAttribute* Next() const { return next; }
+    VelkAttribute* Previous() const { return prev; }
 
     // The document that this attribute's parse errors go to.
     void SetDocument(VelkDocument* doc) { document = doc; }
@@ -324,8 +406,8 @@ public:
 
 private:
     VelkDocument* document;
-    std::string name;
-    std::string value;
+    VelkString name;
+    VelkString value;
     VelkAttribute* prev;  // null at the ends of a set and outside one
     VelkAttribute* next;
 

@@ -87,13 +87,16 @@ inline char ToLower(char c) {
 struct VelkAccess {
     static VelkCursor& Location(VelkBase& item) { return item.location; }
     static VelkDocument*& Document(VelkParsingData& data) { return data.document; }
+    static const char*& Stamped(VelkParsingData& data) { return data.stamp; }
+    static int TabSize(const VelkParsingData& data) { return data.tabSize; }
+    static VelkCursor& Cursor(VelkParsingData& data) { return data.cursor; }
     static VelkDocument* Document(const VelkAttribute& attribute) { return attribute.document; }
-    static std::string& Name(VelkAttribute& attribute) { return attribute.name; }
-    static std::string& Value(VelkAttribute& attribute) { return attribute.value; }
-    static std::string& Value(VelkNode& node) { return node.value; }
-    static const std::string& Value(const VelkNode& node) { return node.value; }
-    static const std::string& Value(const VelkAttribute& attribute) { return attribute.value; }
-    static const std::string& Name(const VelkAttribute& attribute) { return attribute.name; }
+    static VelkString& Name(VelkAttribute& attribute) { return attribute.name; }
+    static VelkString& Value(VelkAttribute& attribute) { return attribute.value; }
+    static VelkString& Value(VelkNode& node) { return node.value; }
+    static const VelkString& Value(const VelkNode& node) { return node.value; }
+    static const VelkString& Value(const VelkAttribute& attribute) { return attribute.value; }
+    static const VelkString& Name(const VelkAttribute& attribute) { return attribute.name; }
     static VelkNode*& Parent(VelkNode& node) { return node.parent; }
     static VelkAttributeSet& Attributes(VelkElement& element) { return element.attributeSet; }
     static const VelkAttributeSet& Attributes(const VelkElement& element) {
@@ -110,6 +113,15 @@ struct VelkAccess {
         }
         set.last = attribute;
     }
+    static void Adopt(VelkString& s, char* slot, std::size_t n) { s.Adopt(slot, n); }
+    static void* TakeSlot(VelkString& s) { return s.TakeSlot(); }
+    // Empties the set, returning its first attribute; the rest stay linked to it.
+    static VelkAttribute* TakeAll(VelkAttributeSet& set) {
+        VelkAttribute* first = set.first;
+        set.first = nullptr;
+        set.last = nullptr;
+        return first;
+    }
     static std::string& Version(VelkDeclaration& d) { return d.version; }
     static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
     static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
@@ -123,6 +135,10 @@ struct VelkAccess {
 // Room for an object of size bytes in document's slabs, or in the calling
 // thread's when document is null; null when memory runs out (velk.cpp).
 void* Place(VelkDocument* document, std::size_t size);
+
+// Stores the n bytes at p (and a NUL) in s: inside it when they fit, else in
+// document's slabs as Place chooses them; false when memory runs out.
+bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n);
 
 // A new T made from args in document's memory, as Place chooses it; null when
 // memory runs out. Deleted as any node or attribute is.

@@ -56,13 +56,22 @@ const NameClasses& NamesOf(bool utf8) {
     return utf8 ? kUtf8Names : kByteNames;
 }
 
-const char* ReadNameAs(const NameClasses& classes, const char* p, std::string* name) {
-    name->clear();
+// The end of the name at p, or null when no name starts there.
+const char* NameEnd(const NameClasses& classes, const char* p) {
     if (!*p || !Is(*p, classes.start)) return nullptr;
-    const char* start = p;
+    ++p;
     while (Is(*p, classes.rest)) ++p;
-    name->assign(start, static_cast<size_t>(p - start));
     return p;
+}
+
+const char* ReadNameAs(const NameClasses& classes, const char* p, std::string* name) {
+    const char* end = NameEnd(classes, p);
+    if (end) {
+        name->assign(p, static_cast<size_t>(end - p));
+    } else {
+        name->clear();
+    }
+    return end;
 }
 
 }  // namespace
@@ -96,7 +105,10 @@ char LowByte(unsigned v) {
 
 }  // namespace
 
-const char* VelkBase::GetEntity(const char* p, char* value) {
+namespace {
+
+// GetEntity, inlined where the text readers decode.
+inline const char* DecodeEntity(const char* p, char* value) {
     if (p[0] == '&' && p[1] == '#' && p[2] == 'x' && p[3] && p[4] && (p[4] == ';' || p[5] == ';')) {
         if (p[4] == ';') {
             *value = LowByte(HexDigitValue(p[3]));
@@ -105,11 +117,34 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
         *value = LowByte(16u * HexDigitValue(p[3]) + HexDigitValue(p[4]));
         return p + 6;
     }
-    for (int i = 0; i < 5; ++i) {
-        // A cheap first test: the names differ in their first letter but for
-        // "&amp;" and "&apos;" (p[1] is read only after a '&').
-        if (p[0] != '&' || p[1] != entity[i].str[1]) continue;
-        if (std::strncmp(p, entity[i].str, entity[i].strLength) == 0) {
+    // The names differ in their second letter but for "&amp;" and "&apos;",
+    // which differ in their third (p[1] and p[2] are read only after a '&').
+    const VelkBase::Entity* const entity = VelkBase::entity;
+    int i = -1;
+    if (p[0] == '&') {
+        switch (p[1]) {
+            case 'a':
+                i = p[2] == 'p' ? 4 : 0;
+                break;
+            case 'l':
+                i = 1;
+                break;
+            case 'g':
+                i = 2;
+                break;
+            case 'q':
+                i = 3;
+                break;
+            default:
+                break;
+        }
+    }
+    if (i >= 0) {
+        // Compared up to the entity's end; a NUL in p differs and stops it.
+        const char* name = entity[i].str;
+        size_t k = 1;
+        while (name[k] && p[k] == name[k]) ++k;
+        if (!name[k]) {
             // The failure message quotes the expression as written here, spaces included.
             // clang-format off
             VELK_ASSERT(strlen( entity[i].str ) == entity[i].strLength);
@@ -120,6 +155,12 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
     }
     *value = '&';
     return p + 1;
+}
+
+}  // namespace
+
+const char* VelkBase::GetEntity(const char* p, char* value) {
+    return DecodeEntity(p, value);
 }
 
 namespace {
@@ -188,7 +229,7 @@ const char* DecodeReference(const char* p, std::string* out, bool utf8) {
         return p + 1;
     }
     char c;
-    p = VelkBase::GetEntity(p, &c);
+    p = DecodeEntity(p, &c);
     *out += c;
     return p;
 }
@@ -324,12 +365,56 @@ struct ContentRuns {
         return stops.RunEnd(p);
     }
 
-    size_t Bound(const char* p, const char* /*endTag*/) const {
-        if (!end) return TableRuns::Bound(p, "<");
-        const void* marker = std::memchr(p, '<', static_cast<size_t>(end - p));
-        return static_cast<size_t>((marker ? static_cast<const char*>(marker) : end) - p);
+    // Content is read into the parse's scratch string, which keeps its room
+    // from one text to the next: no bound is searched for.
+    static size_t Bound(const char*, const char*) {
+        return 0;
     }
 };
+
+// Rows and columns counted by a text read that condenses white space, as the
+// tracker would count them, so that it need not walk the text again: there
+// every line stop (tab, line feed, carriage return) is white space that the
+// read skips, and runs between them are plain columns.
+struct LineCount {
+    int row;
+    int col;           // the column at from
+    const char* from;  // where the last line stop ended
+    int tabSize;
+
+    // Skips white space at p, counting the line stops in it; returns its end.
+    const char* Skip(const char* p) {
+        for (;; ++p) {
+            const char c = *p;
+            if (c == ' ') continue;
+            if (c == '\t') {
+                col = ((col + static_cast<int>(p - from)) / tabSize + 1) * tabSize;
+                from = p + 1;
+            } else if (c == '\n' || c == '\r') {
+                ++row;
+                if (p[1] == (c == '\n' ? '\r' : '\n')) ++p;  // the pair is one line end
+                col = 0;
+                from = p + 1;
+            } else if (!Is(c, kSpace)) {
+                return p;
+            }
+        }
+    }
+
+    VelkCursor At(const char* p) const {
+        VelkCursor cursor;
+        cursor.row = row;
+        cursor.col = col + static_cast<int>(p - from);
+        return cursor;
+    }
+};
+
+// Skips white space at p, counting lines in lines when it is not null.
+const char* SkipSpace(const char* p, LineCount* lines) {
+    if (lines) return lines->Skip(p);
+    while (Is(*p, kSpace)) ++p;
+    return p;
+}
 
 // Reads decoded text up to endTag as ReadText does, but returns the position of
 // the marker itself (or the end of the input) and whether the marker was found.
@@ -338,17 +423,19 @@ struct ContentRuns {
 // condensing, white space other than a single space between two words, which
 // stays in the run as it is. stops is the table of endTag's first byte. In the
 // UTF-8 model a line end ("\r\n" or a lone "\r") is read as one "\n", as XML
-// readers do. runs finds where runs end.
+// readers do. runs finds where runs end. lines, when not null, counts rows and
+// columns over the text read (condensing only; a white-space marker excluded).
 template <class Runs>
 const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, bool condense,
-                         bool utf8, const char* endTag, bool caseSensitive, bool* found) {
+                         bool utf8, const char* endTag, bool caseSensitive, bool* found,
+                         LineCount* lines = nullptr) {
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
     const bool markerIsSpace = Is(*endTag, kSpace);
     if (condense) {
-        p = VelkBase::SkipWhiteSpace(p);
-        if (!p) return nullptr;
+        if (!p || !*p) return nullptr;
+        p = SkipSpace(p, lines);
     }
     bool reserved = false;      // a text longer than its first run is reserved once
     bool pendingSpace = false;  // a condensed run of white space not yet written
@@ -377,9 +464,10 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
         }
         if (condense && Is(*p, kSpace)) {
             pendingSpace = true;
-            ++p;
             if (!markerIsSpace) {
-                while (Is(*p, kSpace)) ++p;
+                p = SkipSpace(p, lines);
+            } else {
+                ++p;
             }
             continue;
         }
@@ -409,10 +497,10 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, bool u
 // Reads element content up to the '<' that ends it (or the end of the input),
 // returning that position; end is the input's terminating NUL, or null.
 const char* ReadContentText(const char* p, const char* end, std::string* text, bool condense,
-                            bool utf8) {
+                            bool utf8, LineCount* lines) {
     const ContentRuns runs{*KnownStops('<', condense), end, condense};
     bool found;
-    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found);
+    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found, lines);
 }
 
 }  // namespace
@@ -477,25 +565,57 @@ const char* SkipColumns(const char* p, const char* end) {
 }
 
 #if defined(__SSE2__) && defined(__GNUC__)
-// Moves p, row and col over the blocks of sixteen bytes before now that hold
-// no line stop or line feeds alone, counting the feeds; stops before the first
-// block that needs the byte-wise walk (a tab, a carriage return, other
-// control bytes below 14).
+// The number of bits set, without the popcount instruction that SSE2 machines
+// may lack (the builtin becomes a library call there).
+inline int BitCount(std::uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555u);
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((x * 0x0101010101010101u) >> 56);
+}
+
+// Flags the bytes of the sixteen at p that are below 14 (low) and the line feeds.
+inline void LowBytes(const char* p, unsigned* low, unsigned* feeds) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    *low = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(13)), v)));
+    *feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+}
+
+// Moves p, row and col over the blocks of bytes before now that hold no line
+// stop or line feeds alone, counting the feeds: sixty-four bytes a step, then
+// sixteen; stops before the first block that needs the byte-wise walk (a
+// tab, a carriage return, other control bytes below 14).
 void SkipLineBlocks(const char*& p, const char* now, int& row, int& col) {
-    const __m128i thirteen = _mm_set1_epi8(13);
-    const __m128i feed = _mm_set1_epi8('\n');
+    while (now - p >= 64) {
+        std::uint64_t low = 0, feeds = 0;
+        for (int i = 0; i < 4; ++i) {
+            unsigned l, f;
+            LowBytes(p + 16 * i, &l, &f);
+            low |= std::uint64_t{l} << (16 * i);
+            feeds |= std::uint64_t{f} << (16 * i);
+        }
+        if (low != feeds) break;
+        if (feeds) {
+            row += BitCount(feeds);
+            col = __builtin_clzll(feeds);  // the bytes after the last feed
+        } else {
+            col += 64;
+        }
+        p += 64;
+        if (p[-1] == '\n' && *p == '\r') ++p;  // the pair is one line end
+    }
     while (now - p >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int low = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, thirteen), v));
+        unsigned low, feeds;
+        LowBytes(p, &low, &feeds);
         if (!low) {
             col += 16;
             p += 16;
             continue;
         }
-        const int feeds = _mm_movemask_epi8(_mm_cmpeq_epi8(v, feed));
         if (low != feeds) return;
-        row += __builtin_popcount(static_cast<unsigned>(feeds));
-        col = 15 - (31 - __builtin_clz(static_cast<unsigned>(feeds)));
+        row += BitCount(feeds);
+        col = 15 - (31 - __builtin_clz(feeds));
         p += 16;
         if (p[-1] == '\n' && *p == '\r') ++p;  // the pair is one line end
     }
@@ -592,10 +712,36 @@ void Report(VelkDocument* doc, int err, const char* position, VelkParsingData* d
     if (doc) doc->SetError(err, position, data);
 }
 
+// Moves the tracker over a short stretch that holds no line stop, as Stamp
+// would; false, leaving it to Stamp, for a longer stretch or one with a line
+// stop (or a byte below 14 that may be one).
+bool StampPlainColumns(VelkParsingData& data, const char* now) {
+    constexpr std::ptrdiff_t kShort = 64;
+    const char*& stamp = VelkAccess::Stamped(data);
+    if (now < stamp || now - stamp > kShort || VelkAccess::TabSize(data) < 1) return false;
+    if (now - stamp >= 8) {
+        // Words from the stamp on, the last one ending at now.
+        for (const char* p = stamp; now - p > 8; p += 8) {
+            if (BytesBelow14(LoadWord(p))) return false;
+        }
+        if (BytesBelow14(LoadWord(now - 8))) return false;
+    } else {
+        for (const char* p = stamp; p < now; ++p) {
+            if (Is(*p, kLineStop)) return false;
+        }
+    }
+    // The cursor is written whole, as Stamp writes it: it is read back whole.
+    VelkCursor& cursor = VelkAccess::Cursor(data);
+    const int both[2] = {cursor.row, cursor.col + static_cast<int>(now - stamp)};
+    std::memcpy(static_cast<void*>(&cursor), both, sizeof both);
+    stamp = now;
+    return true;
+}
+
 // Stamps position and records it as where item begins.
 void MarkLocation(VelkBase& item, const char* position, VelkParsingData* data) {
     if (!data) return;
-    data->Stamp(position);
+    if (!StampPlainColumns(*data, position)) data->Stamp(position);
     VelkAccess::Location(item) = data->Cursor();
 }
 
@@ -846,13 +992,23 @@ struct ParseContext {
     VelkParsingData* data;
     VelkDocument* doc;
     bool utf8;
-    const char* end;  // the terminating NUL of the text, for scanners that read ahead
+    const char* end;       // the terminating NUL of the text, for scanners that read ahead
+    std::string* scratch;  // where a text is decoded before it is kept
 };
 
 // The context of a parse that starts at p on node.
-ParseContext ContextOf(const VelkNode& node, const char* p, VelkParsingData* data) {
+ParseContext ContextOf(const VelkNode& node, const char* p, VelkParsingData* data,
+                       std::string* scratch) {
     VelkDocument* doc = ReportTarget(node, data);
-    return {data, doc, doc && doc->Utf8(), p ? p + std::strlen(p) : nullptr};
+    return {data, doc, doc && doc->Utf8(), p ? p + std::strlen(p) : nullptr, scratch};
+}
+
+// Keeps the n bytes at p as s in the parse's memory; false, with the error
+// recorded, when memory runs out.
+bool KeepText(VelkString* s, const char* p, size_t n, const ParseContext& ctx) {
+    if (Keep(ctx.doc, s, p, n)) return true;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
 }
 
 const char* ParseElement(VelkElement* element, const char* p, const ParseContext& ctx);
@@ -921,7 +1077,8 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     VelkParsingData data(p, TabSize(), location.row, location.col);
     VelkAccess::Document(data) = this;
     location = data.Cursor();
-    const ParseContext ctx{&data, this, utf8, p + std::strlen(p)};
+    std::string scratch;
+    const ParseContext ctx{&data, this, utf8, p + std::strlen(p), &scratch};
 
     p = SkipWhiteSpace(p);
     while (p && *p) {
@@ -969,10 +1126,10 @@ public:
         for (VelkAttribute* a = set->First(); a; a = a->Next()) Remember(a);
     }
 
-    VelkAttribute* Find(const std::string& name) const {
+    VelkAttribute* Find(std::string_view name) const {
         if (slots_.empty()) {
             for (size_t i = 0; i < listed_; ++i)
-                if (VelkAccess::Name(*list_[i]) == name) return list_[i];
+                if (SameName(NameOf(list_[i]), name)) return list_[i];
             return nullptr;
         }
         return Lookup(name, Hash(name));
@@ -991,7 +1148,33 @@ private:
         VelkAttribute* attribute;  // null for an empty slot
     };
 
-    static size_t Hash(const std::string& name) { return std::hash<std::string_view>()(name); }
+    static std::string_view NameOf(const VelkAttribute* attribute) {
+        const VelkString& name = VelkAccess::Name(*attribute);
+        return std::string_view(name.c_str(), name.size());
+    }
+    // Short names are compared with two overlapping loads from each, without
+    // a library call.
+    static bool SameName(std::string_view a, std::string_view b) {
+        const size_t n = a.size();
+        if (n != b.size()) return false;
+        if (n >= 16) return a == b;
+        if (n >= 8)
+            return Load<std::uint64_t>(a.data()) == Load<std::uint64_t>(b.data()) &&
+                   Load<std::uint64_t>(a.data() + n - 8) == Load<std::uint64_t>(b.data() + n - 8);
+        if (n >= 4)
+            return Load<std::uint32_t>(a.data()) == Load<std::uint32_t>(b.data()) &&
+                   Load<std::uint32_t>(a.data() + n - 4) == Load<std::uint32_t>(b.data() + n - 4);
+        for (size_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+    template <class Word>
+    static Word Load(const char* p) {
+        Word word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    }
+    static size_t Hash(std::string_view name) { return std::hash<std::string_view>()(name); }
 
     void Remember(VelkAttribute* attribute) {
         if (slots_.empty()) {
@@ -1004,20 +1187,19 @@ private:
         Insert(attribute);
     }
 
-    VelkAttribute* Lookup(const std::string& name, size_t hash) const {
+    VelkAttribute* Lookup(std::string_view name, size_t hash) const {
         const size_t mask = slots_.size() - 1;
         for (size_t i = hash & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
             if (!slot.attribute) return nullptr;
-            if (slot.hash == hash && VelkAccess::Name(*slot.attribute) == name)
-                return slot.attribute;
+            if (slot.hash == hash && NameOf(slot.attribute) == name) return slot.attribute;
         }
     }
 
     // Keeps the table at most half full, so every probe ends at an empty slot.
     void Insert(VelkAttribute* attribute) {
         if (2 * (count_ + 1) > slots_.size()) Grow();
-        Place({Hash(VelkAccess::Name(*attribute)), attribute});
+        Place({Hash(NameOf(attribute)), attribute});
         ++count_;
     }
 
@@ -1049,6 +1231,38 @@ private:
 
 enum class StartTag { kFailed, kEmpty, kOpen };
 
+// The first byte of the eight in word (in memory order) that is zero or equal
+// to a or b, or 8 when there is none. The flags can be wrong only above the
+// first true one.
+unsigned FirstZeroOr(std::uint64_t word, std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    const auto zeros = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighBits; };
+    const std::uint64_t flags = zeros(word) | zeros(word ^ a) | zeros(word ^ b);
+    return flags ? FirstFlagged(flags) : 8;
+}
+
+// QuotedRunEnd of the byte model, eight bytes a step while at least eight
+// remain before end, the input's terminating NUL.
+const char* QuotedBytesEnd(const char* p, char quote, const char* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    const std::uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
+    const std::uint64_t ampersands = kOnes * static_cast<unsigned char>('&');
+    while (end - p >= 8) {
+        const unsigned at = FirstZeroOr(LoadWord(p), quotes, ampersands);
+        if (at < 8) return p + at;
+        p += 8;
+    }
+    while (*p != quote && *p != '&' && *p != 0) ++p;
+    return p;
+}
+
+// The end of the run of a quoted value's bytes that need no decoding.
+const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
+    while (*p != quote && *p != '&' && (utf8 ? !Is(*p, kLineStop) : *p != 0)) ++p;
+    return p;
+}
+
 // Reads an attribute value after its opening quote, decoding references, and
 // returns the position after the closing quote (or the end of the input). In
 // the UTF-8 model a tab or line end written as it is reads as one space, as
@@ -1057,7 +1271,7 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
     value->clear();
     for (;;) {
         const char* run = p;
-        while (*p != quote && *p != '&' && (utf8 ? !Is(*p, kLineStop) : *p != 0)) ++p;
+        p = QuotedRunEnd(p, quote, utf8);
         value->append(run, static_cast<size_t>(p - run));
         if (*p == quote) return p + 1;
         if (!*p) return p;
@@ -1071,15 +1285,24 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
 }
 
 // Reads name = value, the value quoted with ' or " (references decoded) or bare.
+// end is the input's terminating NUL, or null when not known.
 const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingData* data,
-                           bool utf8) {
+                           bool utf8, const char* end) {
     VelkDocument* doc = VelkAccess::Document(*attribute);
     p = VelkBase::SkipWhiteSpace(p);
     if (!p || !*p) return nullptr;
     MarkLocation(*attribute, p, data);
 
+    // A name cut short by the end of the input is kept, with the error.
     const char* namePosition = p;
-    p = ReadNameAs(NamesOf(utf8), p, &VelkAccess::Name(*attribute));
+    p = NameEnd(NamesOf(utf8), p);
+    if (!p) {
+        VelkAccess::Name(*attribute).Assign("", 0);
+    } else if (!Keep(doc, &VelkAccess::Name(*attribute), namePosition,
+                     static_cast<size_t>(p - namePosition))) {
+        Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
+        return nullptr;
+    }
     if (!p || !*p) {
         Report(doc, VELK_ERROR_ATTRIBUTES, namePosition, data);
         return nullptr;
@@ -1095,13 +1318,34 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
         return nullptr;
     }
 
-    std::string& value = VelkAccess::Value(*attribute);
-    if (*p == '\'' || *p == '\"') return ReadQuotedValue(p + 1, *p, &value, utf8);
-    // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
+    VelkString& value = VelkAccess::Value(*attribute);
     const char* start = p;
-    while (*p && !Is(*p, kSpace) && *p != '/' && *p != '>') ++p;
-    value.assign(start, static_cast<size_t>(p - start));
-    return p;
+    const char* after;
+    if (*p == '\'' || *p == '\"') {
+        // Most values hold nothing to decode: they are kept straight from the text.
+        const char quote = *p++;
+        start = p;
+        p = utf8 || !end ? QuotedRunEnd(p, quote, utf8) : QuotedBytesEnd(p, quote, end);
+        after = p + 1;
+        if (*p != quote) {
+            // A reference, a line end to normalise or the end of the input:
+            // the value is read again, decoded.
+            std::string decoded;
+            after = ReadQuotedValue(start, quote, &decoded, utf8);
+            if (Keep(doc, &value, decoded.data(), decoded.size())) return after;
+            Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
+            return nullptr;
+        }
+    } else {
+        // Unquoted: taken as it stands, up to white space, '/', '>' or the end.
+        while (*p && !Is(*p, kSpace) && *p != '/' && *p != '>') ++p;
+        after = p;
+    }
+    if (!Keep(doc, &value, start, static_cast<size_t>(p - start))) {
+        Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
+        return nullptr;
+    }
+    return after;
 }
 
 // Reads one attribute of element at p into its set; returns where the start tag
@@ -1115,13 +1359,14 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
     }
     attribute->SetDocument(ctx.doc);
     const char* start = p;
-    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8);
+    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8, ctx.end);
     if (!p || !*p) {
         Report(ctx.doc, VELK_ERROR_PARSE_ELEMENT, start, ctx.data);
         delete attribute;
         return nullptr;
     }
-    if (VelkAttribute* existing = names->Find(VelkAccess::Name(*attribute))) {
+    const VelkString& name = VelkAccess::Name(*attribute);
+    if (VelkAttribute* existing = names->Find(std::string_view(name.c_str(), name.size()))) {
         // A repeated name: the later value wins and the parse ends there.
         VelkAccess::Value(*existing).swap(VelkAccess::Value(*attribute));
         Report(ctx.doc, VELK_ERROR_ATTRIBUTES, start, ctx.data);
@@ -1147,14 +1392,15 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
         return StartTag::kFailed;
     }
 
-    std::string& name = VelkAccess::Value(*element);
+    // A name cut short by the end of the input is kept, with the error.
+    VelkString& name = VelkAccess::Value(*element);
     const char* namePosition = VelkBase::SkipWhiteSpace(p + 1);
-    if (!namePosition) {
-        name.clear();
-        Report(doc, VELK_ERROR_ELEMENT_NAME, nullptr, data);
+    p = namePosition ? NameEnd(NamesOf(ctx.utf8), namePosition) : nullptr;
+    if (!p) {
+        name.Assign("", 0);
+    } else if (!KeepText(&name, namePosition, static_cast<size_t>(p - namePosition), ctx)) {
         return StartTag::kFailed;
     }
-    p = ReadNameAs(NamesOf(ctx.utf8), namePosition, &name);
     if (!p || !*p) {
         Report(doc, VELK_ERROR_ELEMENT_NAME, namePosition, data);
         return StartTag::kFailed;
@@ -1192,9 +1438,8 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
 const char* MatchEndTag(const VelkElement& element, const char* p) {
     if (p[0] != '<' || p[1] != '/') return nullptr;
     p += 2;
-    for (const char c : VelkAccess::Value(element)) {
-        if (ToLower(*p) != ToLower(c)) return nullptr;
-        ++p;
+    for (const char* name = element.Value(); *name; ++name, ++p) {
+        if (ToLower(*p) != ToLower(*name)) return nullptr;
     }
     while (Is(*p, kSpace)) ++p;
     return *p == '>' ? p + 1 : nullptr;
@@ -1221,8 +1466,22 @@ void DropLayoutText(VelkElement* element) {
 
 // The next piece of content at or after p: white space before it is skipped
 // when condensing; otherwise it is text, kept or dropped by DropLayoutText.
-const char* NextPiece(const char* p, bool condense) {
-    return condense ? VelkBase::SkipWhiteSpace(p) : p;
+// When the tracker can be brought to p over the markup just read, the white
+// space skipped is counted and the tracker moved past it, so that it does not
+// walk those bytes again.
+const char* NextPiece(const char* p, bool condense, VelkParsingData* data) {
+    if (!condense) return p;
+    if (!p || !*p) return nullptr;
+    if (data && StampPlainColumns(*data, p)) {
+        const VelkCursor at = VelkAccess::Cursor(*data);
+        LineCount count{at.row, at.col, p, VelkAccess::TabSize(*data)};
+        p = count.Skip(p);
+        VelkAccess::Cursor(*data) = count.At(p);
+        VelkAccess::Stamped(*data) = p;
+        return p;
+    }
+    while (Is(*p, kSpace)) ++p;
+    return p;
 }
 
 // Reads a run of text into a new child of parent; null when it cannot be made.
@@ -1249,7 +1508,7 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
 const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx) {
     const bool condense = VelkBase::condenseWhiteSpace;
     VelkElement* current = root;
-    p = NextPiece(p, condense);
+    p = NextPiece(p, condense, ctx.data);
     while (p && *p) {
         if (*p != '<') {
             p = ReadTextChild(current, p, ctx, condense);
@@ -1286,7 +1545,7 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
                 }
             }
         }
-        if (p) p = NextPiece(p, condense);
+        if (p) p = NextPiece(p, condense, ctx.data);
     }
     Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
     return current == root ? p : nullptr;
@@ -1311,15 +1570,17 @@ const char* ParseElement(VelkElement* element, const char* p, const ParseContext
 }  // namespace
 
 const char* VelkElement::Parse(const char* p, VelkParsingData* data) {
-    return ParseElement(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseElement(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkElement::ReadValue(const char* p, VelkParsingData* data) {
-    return ReadContent(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ReadContent(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
-    return ParseAttribute(this, p, data, document && document->Utf8());
+    return ParseAttribute(this, p, data, document && document->Utf8(), nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -1334,8 +1595,8 @@ const char* Unclosed(int err, const char* start, const ParseContext& ctx) {
 }
 
 const char* ParseComment(VelkComment* comment, const char* p, const ParseContext& ctx) {
-    std::string& text = VelkAccess::Value(*comment);
-    text.clear();
+    VelkString& value = VelkAccess::Value(*comment);
+    value.Assign("", 0);
     p = VelkBase::SkipWhiteSpace(p);
     if (p) MarkLocation(*comment, p, ctx.data);
     if (!p || !VelkBase::StringEqual(p, "<!--", false)) {
@@ -1347,19 +1608,18 @@ const char* ParseComment(VelkComment* comment, const char* p, const ParseContext
     if (!end) return Unclosed(VELK_ERROR_PARSE_COMMENT, p, ctx);
     // The byte model decodes references in comments; the UTF-8 model keeps them
     // as written, as XML readers do.
-    if (ctx.utf8) {
-        text.assign(body, static_cast<size_t>(end - 3 - body));
-    } else {
-        VelkBase::ReadText(body, &text, false, "-->", false);
-    }
-    return end;
+    if (ctx.utf8)
+        return KeepText(&value, body, static_cast<size_t>(end - 3 - body), ctx) ? end : nullptr;
+    std::string& text = *ctx.scratch;
+    VelkBase::ReadText(body, &text, false, "-->", false);
+    return KeepText(&value, text.data(), text.size(), ctx) ? end : nullptr;
 }
 
 // A CDATA section's content is kept exactly: no reference is decoded and no
 // white space condensed.
 const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
-    std::string& value = VelkAccess::Value(*text);
-    value.clear();
+    VelkString& value = VelkAccess::Value(*text);
+    value.Assign("", 0);
     MarkLocation(*text, p, ctx.data);
     const bool cdata = std::strncmp(p, "<![CDATA[", 9) == 0;
     text->SetCDATA(cdata);
@@ -1367,12 +1627,29 @@ const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
         const char* body = p + 9;
         const char* end = SkipMarkup(Markup::kCData, body);
         if (!end) return Unclosed(VELK_ERROR_PARSE_UNKNOWN, p, ctx);
-        value.assign(body, static_cast<size_t>(end - 3 - body));
-        return end;
+        return KeepText(&value, body, static_cast<size_t>(end - 3 - body), ctx) ? end : nullptr;
     }
     // The '<' that ends the text is left for the caller: it begins the next markup.
-    const char* end = ReadContentText(p, ctx.end, &value, VelkBase::condenseWhiteSpace, ctx.utf8);
-    return end ? end : p;
+    // Condensed text counts its own lines: the tracker, standing at p, is moved
+    // to the end without a second walk.
+    const bool condense = VelkBase::condenseWhiteSpace;
+    VelkParsingData* data = ctx.data;
+    LineCount count{};
+    LineCount* lines = nullptr;
+    if (condense && data && VelkAccess::TabSize(*data) >= 1 && VelkAccess::Stamped(*data) == p) {
+        count = LineCount{VelkAccess::Cursor(*data).row, VelkAccess::Cursor(*data).col, p,
+                          VelkAccess::TabSize(*data)};
+        lines = &count;
+    }
+    std::string& decoded = *ctx.scratch;
+    const char* end = ReadContentText(p, ctx.end, &decoded, condense, ctx.utf8, lines);
+    if (!KeepText(&value, decoded.data(), decoded.size(), ctx)) return nullptr;
+    if (!end) return p;
+    if (lines) {
+        VelkAccess::Cursor(*data) = count.At(end);
+        VelkAccess::Stamped(*data) = end;
+    }
+    return end;
 }
 
 // Reads version, encoding and standalone in any order up to the first '>'
@@ -1428,26 +1705,30 @@ const char* ParseUnknown(VelkUnknown* unknown, const char* p, const ParseContext
     const Markup kind = ClassifyAt(p, ctx.utf8);
     const char* end = SkipMarkup(kind, p + OpenerLength(kind));
     if (!end) return Unclosed(VELK_ERROR_PARSE_UNKNOWN, p, ctx);
-    VelkAccess::Value(*unknown).assign(p + 1, static_cast<size_t>(end - 1 - (p + 1)));
-    return end;
+    const size_t length = static_cast<size_t>(end - 1 - (p + 1));
+    return KeepText(&VelkAccess::Value(*unknown), p + 1, length, ctx) ? end : nullptr;
 }
 
 }  // namespace
 
 const char* VelkComment::Parse(const char* p, VelkParsingData* data) {
-    return ParseComment(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseComment(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkText::Parse(const char* p, VelkParsingData* data) {
-    return ParseText(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseText(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkDeclaration::Parse(const char* p, VelkParsingData* data) {
-    return ParseDeclaration(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseDeclaration(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 const char* VelkUnknown::Parse(const char* p, VelkParsingData* data) {
-    return ParseUnknown(this, p, ContextOf(*this, p, data));
+    std::string scratch;
+    return ParseUnknown(this, p, ContextOf(*this, p, data, &scratch));
 }
 
 // ---------------------------------------------------------------------------
