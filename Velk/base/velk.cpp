@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <ostream>
@@ -1645,21 +1646,45 @@ size_t ReportedLength(FILE* file) {
     return (length > 0 && length <= kMaxReservation) ? static_cast<size_t>(length) : 0;
 }
 
-// Reads the file to its end into text. False when reading fails, as it does
-// for a directory, whatever length ftell claimed.
-bool ReadWholeFile(FILE* file, std::string* text) {
-    size_t reported = ReportedLength(file);
-    char chunk[32768];
-    size_t got = std::fread(chunk, 1, sizeof chunk, file);
-    if (std::ferror(file)) return false;
-    if (reported > got) text->reserve(reported);
-    text->append(chunk, got);
-    while (got == sizeof chunk) {
-        got = std::fread(chunk, 1, sizeof chunk, file);
-        if (std::ferror(file)) return false;
-        text->append(chunk, got);
+// A file's bytes in a buffer of their own, NUL-terminated.
+struct FileText {
+    std::unique_ptr<char[]> bytes;
+    size_t length = 0;
+    size_t capacity = 0;  // bytes, the terminating NUL included
+
+    // Room for at least size bytes, the NUL included; false when memory runs out.
+    bool Reserve(size_t size) {
+        if (size <= capacity) return true;
+        std::unique_ptr<char[]> larger(new (std::nothrow) char[size]);
+        if (!larger) return false;
+        if (length) std::memcpy(larger.get(), bytes.get(), length);
+        bytes = std::move(larger);
+        capacity = size;
+        return true;
     }
-    return true;
+};
+
+enum class FileRead { kRead, kFailed, kNoMemory };
+
+// Reads the file to its end into text, straight into one buffer of the length
+// that ftell reports (growing it for a file longer than reported). kFailed
+// when reading fails, as it does for a directory, whatever length ftell claimed.
+FileRead ReadWholeFile(FILE* file, FileText* text) {
+    constexpr size_t kFirstRoom = 32768;
+    // One byte more than reported, so that a file of just that length ends
+    // with a short read instead of a growth.
+    if (!text->Reserve(std::max(ReportedLength(file) + 1, kFirstRoom) + 1))
+        return FileRead::kNoMemory;
+    for (;;) {
+        const size_t room = text->capacity - 1 - text->length;
+        const size_t got = std::fread(text->bytes.get() + text->length, 1, room, file);
+        if (std::ferror(file)) return FileRead::kFailed;
+        text->length += got;
+        if (got < room) break;
+        if (!text->Reserve(2 * text->capacity)) return FileRead::kNoMemory;
+    }
+    text->bytes[text->length] = 0;
+    return FileRead::kRead;
 }
 
 }  // namespace
@@ -1673,16 +1698,17 @@ bool VelkDocument::LoadFile(const char* fileName) {
         SetError(VELK_ERROR_OPEN_FILE, nullptr, nullptr);
         return false;
     }
-    std::string text;
-    bool read = ReadWholeFile(file, &text);
+    FileText text;
+    const FileRead read = ReadWholeFile(file, &text);
     std::fclose(file);
-    if (!read) {
-        SetError(VELK_ERROR_OPEN_FILE, nullptr, nullptr);
+    if (read != FileRead::kRead) {
+        SetError(read == FileRead::kNoMemory ? VELK_ERROR_ALLOCATION : VELK_ERROR_OPEN_FILE,
+                 nullptr, nullptr);
         return false;
     }
-    if (text.empty()) return false;
+    if (!text.length) return false;
     // A NUL byte in the file ends the text that the parser sees.
-    Parse(text.c_str(), nullptr);
+    Parse(text.bytes.get(), nullptr);
     return !Error();
 }
 

@@ -253,9 +253,11 @@ public:
     VelkBase& operator=(const VelkBase&) = delete;
 
     // Nodes and attributes live in slabs of memory: those a document's parse
-    // creates in the document's own, those made with new in the calling thread's.
-    // A slab goes back to the heap when its last object is deleted, by whatever
-    // thread. Allocation gives null when memory runs out; nothing throws.
+    // creates in the document's own, with the longer names and texts it reads,
+    // those made with new in the calling thread's. A slab is free when its last
+    // object is deleted, by whatever thread; up to 64 MB of free slabs are kept
+    // in the process for the next parses, the rest go back to the heap.
+    // Allocation gives null when memory runs out; nothing throws.
     static void* operator new(std::size_t size) noexcept;
     static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
     static void* operator new(std::size_t, void* place) noexcept { return place; }
