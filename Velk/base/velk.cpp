@@ -549,16 +549,7 @@ bool VelkNode::RemoveChild(VelkNode* child) {
         VELK_ASSERT(0);
         return false;
     }
-    if (child->next) {
-        child->next->prev = child->prev;
-    } else {
-        lastChild = child->prev;
-    }
-    if (child->prev) {
-        child->prev->next = child->next;
-    } else {
-        firstChild = child->next;
-    }
+    VelkAccess::Unlink(child, firstChild, lastChild);
     delete child;
     return true;
 }
@@ -709,16 +700,7 @@ void VelkAttributeSet::Add(VelkAttribute* addMe) {
 void VelkAttributeSet::Remove(VelkAttribute* removeMe) {
     for (VelkAttribute* node = first; node; node = node->next) {
         if (node == removeMe) {
-            if (node->prev) {
-                node->prev->next = node->next;
-            } else {
-                first = node->next;
-            }
-            if (node->next) {
-                node->next->prev = node->prev;
-            } else {
-                last = node->prev;
-            }
+            VelkAccess::Unlink(node, first, last);
             node->next = nullptr;
             node->prev = nullptr;
             return;

@@ -85,6 +85,21 @@ inline char ToLower(char c) {
 
 // Reaches the fields that the public classes keep to themselves.
 struct VelkAccess {
+    // Takes item out of a list of nodes or attributes linked both ways, whose
+    // ends are first and last; the item's own links are left as they were.
+    template <class T>
+    static void Unlink(T* item, T*& first, T*& last) {
+        if (item->next) {
+            item->next->prev = item->prev;
+        } else {
+            last = item->prev;
+        }
+        if (item->prev) {
+            item->prev->next = item->next;
+        } else {
+            first = item->next;
+        }
+    }
     static VelkCursor& Location(VelkBase& item) { return item.location; }
     static VelkDocument*& Document(VelkParsingData& data) { return data.document; }
     static const char*& Stamped(VelkParsingData& data) { return data.stamp; }

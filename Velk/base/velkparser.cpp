@@ -1567,16 +1567,23 @@ const char* ParseElement(VelkElement* element, const char* p, const ParseContext
     return nullptr;
 }
 
+// Runs one of the parsers above on node as a parse of its own, with a context
+// and a scratch text made for it.
+template <class Node>
+const char* ParseOnItsOwn(const char* (*parse)(Node*, const char*, const ParseContext&), Node* node,
+                          const char* p, VelkParsingData* data) {
+    std::string scratch;
+    return parse(node, p, ContextOf(*node, p, data, &scratch));
+}
+
 }  // namespace
 
 const char* VelkElement::Parse(const char* p, VelkParsingData* data) {
-    std::string scratch;
-    return ParseElement(this, p, ContextOf(*this, p, data, &scratch));
+    return ParseOnItsOwn(ParseElement, this, p, data);
 }
 
 const char* VelkElement::ReadValue(const char* p, VelkParsingData* data) {
-    std::string scratch;
-    return ReadContent(this, p, ContextOf(*this, p, data, &scratch));
+    return ParseOnItsOwn(ReadContent, this, p, data);
 }
 
 const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
@@ -1712,23 +1719,19 @@ const char* ParseUnknown(VelkUnknown* unknown, const char* p, const ParseContext
 }  // namespace
 
 const char* VelkComment::Parse(const char* p, VelkParsingData* data) {
-    std::string scratch;
-    return ParseComment(this, p, ContextOf(*this, p, data, &scratch));
+    return ParseOnItsOwn(ParseComment, this, p, data);
 }
 
 const char* VelkText::Parse(const char* p, VelkParsingData* data) {
-    std::string scratch;
-    return ParseText(this, p, ContextOf(*this, p, data, &scratch));
+    return ParseOnItsOwn(ParseText, this, p, data);
 }
 
 const char* VelkDeclaration::Parse(const char* p, VelkParsingData* data) {
-    std::string scratch;
-    return ParseDeclaration(this, p, ContextOf(*this, p, data, &scratch));
+    return ParseOnItsOwn(ParseDeclaration, this, p, data);
 }
 
 const char* VelkUnknown::Parse(const char* p, VelkParsingData* data) {
-    std::string scratch;
-    return ParseUnknown(this, p, ContextOf(*this, p, data, &scratch));
+    return ParseOnItsOwn(ParseUnknown, this, p, data);
 }
 
 // ---------------------------------------------------------------------------
