@@ -61,7 +61,9 @@ TEST(Errors, EachCodeHasItsMessage) {
         "Error reading Element value.", "Error reading Attributes.", "Error: empty tag.",
         "Error reading end tag.", "Error parsing Unknown.", "Error parsing Comment.",
         "Error parsing Declaration.", "Error document empty.",
-        "Error: text outside the document element."};
+        "Error: text outside the document element.", "Error: end tag without a start tag.",
+        "Error: CDATA section not closed.", "Error: character not allowed in XML.",
+        "Error: more than one document element."};
     // clang-format on
     ASSERT_EQ(sizeof messages / sizeof messages[0], size_t{VELK_ERROR_STRING_COUNT});
     for (int code = 0; code < VELK_ERROR_STRING_COUNT; ++code)

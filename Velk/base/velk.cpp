@@ -899,12 +899,12 @@ bool VelkText::Blank() const {
 // Document and error state
 // ---------------------------------------------------------------------------
 
-VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4), utf8(false), arena() {
+VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4), utf8(false), strict(false), arena() {
     ClearError();
 }
 
 VelkDocument::VelkDocument(const char* documentName)
-    : VelkNode(DOCUMENT), tabSize(4), utf8(false), arena() {
+    : VelkNode(DOCUMENT), tabSize(4), utf8(false), strict(false), arena() {
     SetValue(documentName);
     ClearError();
 }
@@ -930,6 +930,7 @@ VelkNode* VelkDocument::Clone() const {
     copy->hasError = hasError;
     copy->errorMessage = errorMessage;
     copy->utf8 = utf8;
+    copy->strict = strict;
     for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
         VelkNode* child = node->Clone();
         if (!child) {

@@ -62,6 +62,10 @@ enum {
     VELK_ERROR_PARSE_DECLARATION,
     VELK_ERROR_DOCUMENT_EMPTY,
     VELK_ERROR_TEXT_OUTSIDE_ELEMENT,
+    VELK_ERROR_END_TAG_UNEXPECTED,
+    VELK_ERROR_CDATA_UNCLOSED,
+    VELK_ERROR_CHARACTER,
+    VELK_ERROR_MULTIPLE_ROOTS,
     VELK_ERROR_STRING_COUNT
 };
 
@@ -176,6 +180,10 @@ public:
         VELK_ERROR_PARSE_DECLARATION = TAVARO::VELK_ERROR_PARSE_DECLARATION,
         VELK_ERROR_DOCUMENT_EMPTY = TAVARO::VELK_ERROR_DOCUMENT_EMPTY,
         VELK_ERROR_TEXT_OUTSIDE_ELEMENT = TAVARO::VELK_ERROR_TEXT_OUTSIDE_ELEMENT,
+        VELK_ERROR_END_TAG_UNEXPECTED = TAVARO::VELK_ERROR_END_TAG_UNEXPECTED,
+        VELK_ERROR_CDATA_UNCLOSED = TAVARO::VELK_ERROR_CDATA_UNCLOSED,
+        VELK_ERROR_CHARACTER = TAVARO::VELK_ERROR_CHARACTER,
+        VELK_ERROR_MULTIPLE_ROOTS = TAVARO::VELK_ERROR_MULTIPLE_ROOTS,
         VELK_ERROR_STRING_COUNT = TAVARO::VELK_ERROR_STRING_COUNT
     };
 
@@ -627,6 +635,12 @@ public:
     bool Utf8() const { return utf8; }
     void SetUtf8(bool on) { utf8 = on; }
 
+    // Strict reading: off (the default), the library's own lenient grammar.
+    // On, the document is read as XML 1.0 and the first violation of a
+    // well-formedness rule is recorded as an error. Set it before parsing.
+    bool Strict() const { return strict; }
+    void SetStrict(bool on) { strict = on; }
+
     // A copy of the name, the top-level nodes and whether there is an error.
     VelkNode* Clone() const override;
     // Writes every top-level node, each followed by a line feed.
@@ -655,6 +669,7 @@ private:
     std::string errorMessage;
     int tabSize;
     bool utf8;
+    bool strict;
     VelkCursor errorCursor;
     Arena arena;
 

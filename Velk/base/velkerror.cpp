@@ -19,6 +19,10 @@ const char* const VelkBase::errorString[VELK_ERROR_STRING_COUNT] = {
     "Error parsing Declaration.",
     "Error document empty.",
     "Error: text outside the document element.",
+    "Error: end tag without a start tag.",
+    "Error: CDATA section not closed.",
+    "Error: character not allowed in XML.",
+    "Error: more than one document element.",
 };
 
 }  // namespace TAVARO
