@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -458,6 +459,54 @@ VelkNode* VelkNode::LastChild(const char* name) const {
     return nullptr;
 }
 
+namespace {
+
+// The first node from node on, following next (or prev when backwards), whose
+// value is the name's bytes.
+VelkNode* Seek(VelkNode* node, bool backwards, VelkStringRef name) {
+    while (node) {
+        const VelkString& value = VelkAccess::Value(*node);
+        if (value.size() == name.size() && std::memcmp(value.c_str(), name.data(), name.size()) == 0)
+            return node;
+        node = backwards ? node->PreviousSibling() : node->NextSibling();
+    }
+    return nullptr;
+}
+
+// The first element among node and the siblings after it named name.
+VelkElement* SeekElement(VelkNode* node, VelkStringRef name) {
+    for (node = Seek(node, false, name); node; node = Seek(node->NextSibling(), false, name)) {
+        if (VelkElement* element = node->ToElement()) return element;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+VelkNode* VelkNode::FirstChild(VelkStringRef name) const {
+    return Seek(firstChild, false, name);
+}
+
+VelkNode* VelkNode::LastChild(VelkStringRef name) const {
+    return Seek(lastChild, true, name);
+}
+
+VelkNode* VelkNode::PreviousSibling(VelkStringRef name) const {
+    return Seek(prev, true, name);
+}
+
+VelkNode* VelkNode::NextSibling(VelkStringRef name) const {
+    return Seek(next, false, name);
+}
+
+VelkElement* VelkNode::FirstChildElement(VelkStringRef name) const {
+    return SeekElement(firstChild, name);
+}
+
+VelkElement* VelkNode::NextSiblingElement(VelkStringRef name) const {
+    return SeekElement(next, name);
+}
+
 VelkNode* VelkNode::IterateChildren(VelkNode* previous) const {
     if (!previous) return FirstChild();
     VELK_ASSERT(previous->parent == this);
@@ -488,60 +537,71 @@ VelkNode* VelkNode::InsertEndChild(const VelkNode& source) {
     return LinkEndChild(source.Clone());
 }
 
-VelkNode* VelkNode::InsertBeforeChild(VelkNode* beforeThis, const VelkNode& source) {
-    if (!beforeThis || beforeThis->parent != this) return nullptr;
-    VelkNode* copy = source.Clone();
-    if (!copy) return nullptr;
-    copy->parent = this;
-    copy->next = beforeThis;
-    copy->prev = beforeThis->prev;
+VelkNode* VelkNode::LinkBefore(VelkNode* beforeThis, VelkNode* node) {
+    if (!node || !beforeThis || beforeThis->parent != this) return nullptr;
+    node->parent = this;
+    node->next = beforeThis;
+    node->prev = beforeThis->prev;
     if (beforeThis->prev) {
-        beforeThis->prev->next = copy;
+        beforeThis->prev->next = node;
     } else {
         VELK_ASSERT(firstChild == beforeThis);
-        firstChild = copy;
+        firstChild = node;
     }
-    beforeThis->prev = copy;
-    return copy;
+    beforeThis->prev = node;
+    return node;
+}
+
+VelkNode* VelkNode::LinkAfter(VelkNode* afterThis, VelkNode* node) {
+    if (!node || !afterThis || afterThis->parent != this) return nullptr;
+    node->parent = this;
+    node->prev = afterThis;
+    node->next = afterThis->next;
+    if (afterThis->next) {
+        afterThis->next->prev = node;
+    } else {
+        VELK_ASSERT(lastChild == afterThis);
+        lastChild = node;
+    }
+    afterThis->next = node;
+    return node;
+}
+
+VelkNode* VelkNode::LinkInPlaceOf(VelkNode* oldChild, VelkNode* node) {
+    if (!node || !oldChild || oldChild->parent != this || node == oldChild) return nullptr;
+    node->next = oldChild->next;
+    node->prev = oldChild->prev;
+    if (oldChild->next) {
+        oldChild->next->prev = node;
+    } else {
+        lastChild = node;
+    }
+    if (oldChild->prev) {
+        oldChild->prev->next = node;
+    } else {
+        firstChild = node;
+    }
+    delete oldChild;
+    node->parent = this;
+    return node;
+}
+
+// The place is checked before the clone is made; the link then fails only
+// when the clone could not be made.
+VelkNode* VelkNode::InsertBeforeChild(VelkNode* beforeThis, const VelkNode& source) {
+    if (!beforeThis || beforeThis->parent != this) return nullptr;
+    return LinkBefore(beforeThis, source.Clone());
 }
 
 VelkNode* VelkNode::InsertAfterChild(VelkNode* afterThis, const VelkNode& source) {
     if (!afterThis || afterThis->parent != this) return nullptr;
-    VelkNode* copy = source.Clone();
-    if (!copy) return nullptr;
-    copy->parent = this;
-    copy->prev = afterThis;
-    copy->next = afterThis->next;
-    if (afterThis->next) {
-        afterThis->next->prev = copy;
-    } else {
-        VELK_ASSERT(lastChild == afterThis);
-        lastChild = copy;
-    }
-    afterThis->next = copy;
-    return copy;
+    return LinkAfter(afterThis, source.Clone());
 }
 
 VelkNode* VelkNode::ReplaceChild(VelkNode* oldChild, const VelkNode& source) {
     if (!oldChild || oldChild->parent != this) return nullptr;
     // Cloned before anything is unlinked: source may live inside oldChild.
-    VelkNode* copy = source.Clone();
-    if (!copy) return nullptr;
-    copy->next = oldChild->next;
-    copy->prev = oldChild->prev;
-    if (oldChild->next) {
-        oldChild->next->prev = copy;
-    } else {
-        lastChild = copy;
-    }
-    if (oldChild->prev) {
-        oldChild->prev->next = copy;
-    } else {
-        firstChild = copy;
-    }
-    delete oldChild;
-    copy->parent = this;
-    return copy;
+    return LinkInPlaceOf(oldChild, source.Clone());
 }
 
 bool VelkNode::RemoveChild(VelkNode* child) {
@@ -631,6 +691,12 @@ VelkAttribute::VelkAttribute() : document(nullptr), prev(nullptr), next(nullptr)
 VelkAttribute::VelkAttribute(const char* name, const char* value)
     : document(nullptr), prev(nullptr), next(nullptr) {
     this->name.Assign(name, std::strlen(name));
+    SetValue(value);
+}
+
+VelkAttribute::VelkAttribute(VelkStringRef name, VelkStringRef value)
+    : document(nullptr), prev(nullptr), next(nullptr) {
+    this->name.Assign(name.data(), name.size());
     SetValue(value);
 }
 
@@ -724,11 +790,24 @@ VelkAttribute* VelkAttributeSet::Find(const char* name) const {
     return nullptr;
 }
 
+VelkAttribute* VelkAttributeSet::Find(VelkStringRef name) const {
+    for (VelkAttribute* node = first; node; node = node->next) {
+        const VelkString& own = node->name;
+        if (own.size() == name.size() && std::memcmp(own.c_str(), name.data(), name.size()) == 0)
+            return node;
+    }
+    return nullptr;
+}
+
 // ---------------------------------------------------------------------------
 // Element
 // ---------------------------------------------------------------------------
 
 VelkElement::VelkElement(const char* value) : VelkNode(ELEMENT) {
+    SetValue(value);
+}
+
+VelkElement::VelkElement(VelkStringRef value) : VelkNode(ELEMENT) {
     SetValue(value);
 }
 
@@ -784,10 +863,148 @@ void VelkElement::SetAttribute(const char* name, int value) {
 }
 
 void VelkElement::RemoveAttribute(const char* name) {
+    RemoveAttribute(VelkStringRef(name));
+}
+
+void VelkElement::RemoveAttribute(VelkStringRef name) {
     VelkAttribute* attribute = attributeSet.Find(name);
     if (!attribute) return;
     attributeSet.Remove(attribute);
     delete attribute;
+}
+
+const char* VelkElement::Attribute(VelkStringRef name) const {
+    const VelkAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->Value() : nullptr;
+}
+
+int VelkElement::QueryIntAttribute(VelkStringRef name, int* value) const {
+    const VelkAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryIntValue(value) : VELK_ATTR_MISSING;
+}
+
+int VelkElement::QueryDoubleAttribute(VelkStringRef name, double* value) const {
+    const VelkAttribute* attribute = attributeSet.Find(name);
+    return attribute ? attribute->QueryDoubleValue(value) : VELK_ATTR_MISSING;
+}
+
+void VelkElement::SetAttribute(VelkStringRef name, VelkStringRef value) {
+    if (VelkAttribute* existing = attributeSet.Find(name)) {
+        existing->SetValue(value);
+        return;
+    }
+    VelkAttribute* attribute = new (std::nothrow) VelkAttribute(name, value);
+    if (!attribute) {
+        if (VelkDocument* document = GetDocument()) {
+            document->SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
+        }
+        return;
+    }
+    VelkAccess::Append(attributeSet, attribute);
+}
+
+namespace {
+
+// The typed readers take the value whole, white space around it aside, and
+// without regard to the locale; anything else, or a number out of the type's
+// range, is not a value of the type.
+std::string_view Trimmed(const char* text) {
+    const char* end = text + std::strlen(text);
+    while (Is(*text, kSpace)) ++text;
+    while (end > text && Is(end[-1], kSpace)) --end;
+    return std::string_view(text, static_cast<size_t>(end - text));
+}
+
+template <class Number>
+bool ReadNumber(const char* text, Number* out) {
+    std::string_view s = Trimmed(text);
+    // A sign of its own is refused, as from_chars refuses "+"; "+-1" stays refused.
+    if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
+    Number n{};
+    const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), n);
+    if (error != std::errc() || end != s.data() + s.size() || s.empty()) return false;
+    *out = n;
+    return true;
+}
+
+bool ReadBool(const char* text, bool* out) {
+    const std::string_view s = Trimmed(text);
+    if (s == "true" || s == "1") {
+        *out = true;
+    } else if (s == "false" || s == "0") {
+        *out = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The value of the named attribute of element read by read, or fallback.
+template <class Value, class Reader>
+Value TypedAttribute(const VelkElement& element, VelkStringRef name, Value fallback, Reader read) {
+    const VelkAttribute* attribute = VelkAccess::Attributes(element).Find(name);
+    Value value{};
+    return attribute && read(attribute->Value(), &value) ? value : fallback;
+}
+
+// Sets the attribute to the number as to_chars writes it: integers in decimal,
+// floating-point numbers in the shortest form that reads back the same (at
+// most 24 bytes for a double).
+template <class Number>
+void SetNumberAttribute(VelkElement& element, VelkStringRef name, Number value) {
+    char buffer[32];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const size_t length = error == std::errc() ? static_cast<size_t>(end - buffer) : 0;
+    element.SetAttribute(name, VelkStringRef(buffer, length));
+}
+
+}  // namespace
+
+int VelkElement::IntAttribute(VelkStringRef name, int defaultValue) const {
+    return TypedAttribute(*this, name, defaultValue, ReadNumber<int>);
+}
+
+std::int64_t VelkElement::Int64Attribute(VelkStringRef name, std::int64_t defaultValue) const {
+    return TypedAttribute(*this, name, defaultValue, ReadNumber<std::int64_t>);
+}
+
+std::uint64_t VelkElement::Uint64Attribute(VelkStringRef name, std::uint64_t defaultValue) const {
+    return TypedAttribute(*this, name, defaultValue, ReadNumber<std::uint64_t>);
+}
+
+double VelkElement::DoubleAttribute(VelkStringRef name, double defaultValue) const {
+    return TypedAttribute(*this, name, defaultValue, ReadNumber<double>);
+}
+
+bool VelkElement::BoolAttribute(VelkStringRef name, bool defaultValue) const {
+    return TypedAttribute(*this, name, defaultValue, ReadBool);
+}
+
+void VelkElement::SetNumber(VelkStringRef name, long long value) {
+    SetNumberAttribute(*this, name, value);
+}
+
+void VelkElement::SetNumber(VelkStringRef name, unsigned long long value) {
+    SetNumberAttribute(*this, name, value);
+}
+
+void VelkElement::SetNumber(VelkStringRef name, double value) {
+    SetNumberAttribute(*this, name, value);
+}
+
+void VelkElement::SetNumber(VelkStringRef name, float value) {
+    SetNumberAttribute(*this, name, value);
+}
+
+void VelkElement::SetNumber(VelkStringRef name, bool value) {
+    SetAttribute(name, value ? VelkStringRef("true", 4) : VelkStringRef("false", 5));
+}
+
+const char* VelkElement::Text() const {
+    for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
+        if (node->ToText()) return node->Value();
+    }
+    return nullptr;
 }
 
 namespace {
@@ -853,6 +1070,13 @@ VelkNode* VelkElement::Clone() const {
 VelkDeclaration::VelkDeclaration(const char* version, const char* encoding, const char* standalone)
     : VelkNode(DECLARATION), version(version), encoding(encoding), standalone(standalone) {}
 
+VelkDeclaration::VelkDeclaration(VelkStringRef version, VelkStringRef encoding,
+                                 VelkStringRef standalone)
+    : VelkNode(DECLARATION),
+      version(version.data(), version.size()),
+      encoding(encoding.data(), encoding.size()),
+      standalone(standalone.data(), standalone.size()) {}
+
 namespace {
 
 template <class Leaf>
@@ -899,14 +1123,17 @@ bool VelkText::Blank() const {
 // Document and error state
 // ---------------------------------------------------------------------------
 
-VelkDocument::VelkDocument() : VelkNode(DOCUMENT), tabSize(4), utf8(false), strict(false), arena() {
+VelkDocument::VelkDocument()
+    : VelkNode(DOCUMENT), tabSize(4), utf8(false), strict(false), condense(-1), arena() {
     ClearError();
 }
 
-VelkDocument::VelkDocument(const char* documentName)
-    : VelkNode(DOCUMENT), tabSize(4), utf8(false), strict(false), arena() {
+VelkDocument::VelkDocument(const char* documentName) : VelkDocument() {
     SetValue(documentName);
-    ClearError();
+}
+
+VelkDocument::VelkDocument(VelkStringRef documentName) : VelkDocument() {
+    SetValue(documentName);
 }
 
 // The nodes go with the base destructor; each slab they fill outlives the
@@ -931,6 +1158,7 @@ VelkNode* VelkDocument::Clone() const {
     copy->errorMessage = errorMessage;
     copy->utf8 = utf8;
     copy->strict = strict;
+    copy->condense = condense;
     for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
         VelkNode* child = node->Clone();
         if (!child) {
@@ -960,6 +1188,14 @@ VelkHandle VelkHandle::FirstChild() const {
 
 VelkHandle VelkHandle::FirstChild(const char* name) const {
     return node ? node->FirstChild(name) : nullptr;
+}
+
+VelkHandle VelkHandle::FirstChild(VelkStringRef name) const {
+    return node ? node->FirstChild(name) : nullptr;
+}
+
+VelkHandle VelkHandle::FirstChildElement(VelkStringRef name) const {
+    return node ? node->FirstChildElement(name) : nullptr;
 }
 
 VelkHandle VelkHandle::FirstChildElement() const {
@@ -996,6 +1232,12 @@ VelkHandle VelkHandle::Child(const char* name, int index) const {
         [name](VelkNode* n) { return n->NextSibling(name); });
 }
 
+VelkHandle VelkHandle::Child(VelkStringRef name, int index) const {
+    return NthCandidate(
+        node, index, [name](VelkNode* n) { return n->FirstChild(name); },
+        [name](VelkNode* n) { return n->NextSibling(name); });
+}
+
 VelkHandle VelkHandle::ChildElement(int index) const {
     return NthCandidate(
         node, index, [](VelkNode* n) -> VelkNode* { return n->FirstChildElement(); },
@@ -1003,6 +1245,12 @@ VelkHandle VelkHandle::ChildElement(int index) const {
 }
 
 VelkHandle VelkHandle::ChildElement(const char* name, int index) const {
+    return NthCandidate(
+        node, index, [name](VelkNode* n) -> VelkNode* { return n->FirstChildElement(name); },
+        [name](VelkNode* n) -> VelkNode* { return n->NextSiblingElement(name); });
+}
+
+VelkHandle VelkHandle::ChildElement(VelkStringRef name, int index) const {
     return NthCandidate(
         node, index, [name](VelkNode* n) -> VelkNode* { return n->FirstChildElement(name); },
         [name](VelkNode* n) -> VelkNode* { return n->NextSiblingElement(name); });
@@ -1028,8 +1276,7 @@ void Emit(std::string* out, const char* p, size_t n) {
 
 // Where output goes. Small pieces (tags, quotes, entities) are gathered in a
 // buffer and handed to the FILE, stream or string in one call; long runs go straight
-// through. Whoever else writes to the target (the virtual Print or StreamOut
-// of a child) gets it from Release(), which first empties the buffer.
+// through.
 template <class Target>
 class BufferedSink {
 public:
@@ -1053,11 +1300,6 @@ public:
         if (used == sizeof buffer) Flush();
         buffer[used++] = c;
     }
-    Target Release() {
-        Flush();
-        return target;
-    }
-
 private:
     void Flush() {
         if (used) Emit(target, buffer, used);
@@ -1307,8 +1549,11 @@ bool Utf8Model(const VelkNode& node) {
 // Pretty printing
 // ---------------------------------------------------------------------------
 
+// The pretty form goes to any sink: a FILE, a stream or a string get the same bytes.
+
 // Four spaces per level of depth; nothing for a depth of zero or less.
-void Indent(FileSink& sink, int depth) {
+template <class Sink>
+void Indent(Sink& sink, int depth) {
     static const char kSpaces[] =
         "                                                                "
         "                                                                ";
@@ -1322,9 +1567,13 @@ void Indent(FileSink& sink, int depth) {
     sink.Write(kSpaces, count);
 }
 
+template <class Sink>
+void PrettyDocument(Sink& sink, const VelkDocument& document, int depth);
+
 // A node that is not an element, at depth: comments and unknown markup are
 // indented, text and declarations are not.
-void PrettyLeaf(FileSink& sink, const VelkNode& node, int depth, bool utf8) {
+template <class Sink>
+void PrettyLeaf(Sink& sink, const VelkNode& node, int depth, bool utf8) {
     switch (node.Type()) {
         case VelkNode::COMMENT:
             Indent(sink, depth);
@@ -1341,14 +1590,15 @@ void PrettyLeaf(FileSink& sink, const VelkNode& node, int depth, bool utf8) {
             WriteDeclaration(sink, static_cast<const VelkDeclaration&>(node), false);
             break;
         default:
-            node.Print(sink.Release(), depth);
+            PrettyDocument(sink, *node.ToDocument(), depth);
             break;
     }
 }
 
 // Writes the start of an element at depth. Returns true when its children
 // follow on lines of their own; otherwise the element is written completely.
-bool OpenPretty(FileSink& sink, const VelkElement& element, int depth, bool utf8) {
+template <class Sink>
+bool OpenPretty(Sink& sink, const VelkElement& element, int depth, bool utf8) {
     Indent(sink, depth);
     sink.Put('<');
     WriteString(sink, VelkAccess::Value(element));
@@ -1369,7 +1619,8 @@ bool OpenPretty(FileSink& sink, const VelkElement& element, int depth, bool utf8
     return true;
 }
 
-void ClosePretty(FileSink& sink, const VelkNode& element, int depth) {
+template <class Sink>
+void ClosePretty(Sink& sink, const VelkNode& element, int depth) {
     sink.Put('\n');
     Indent(sink, depth);
     WriteLiteral(sink, "</");
@@ -1377,7 +1628,8 @@ void ClosePretty(FileSink& sink, const VelkNode& element, int depth) {
     sink.Put('>');
 }
 
-void PrettyElement(FileSink& sink, const VelkElement& top, int depth, bool utf8) {
+template <class Sink>
+void PrettyElement(Sink& sink, const VelkElement& top, int depth, bool utf8) {
     if (!OpenPretty(sink, top, depth, utf8)) return;
     // `parent` is the element whose children are being written, at `level`.
     const VelkNode* parent = &top;
@@ -1407,7 +1659,51 @@ void PrettyElement(FileSink& sink, const VelkElement& top, int depth, bool utf8)
     }
 }
 
+// Every top-level node, each followed by a line feed.
+template <class Sink>
+void PrettyDocument(Sink& sink, const VelkDocument& document, int depth) {
+    const bool utf8 = document.Utf8();
+    for (const VelkNode* node = document.FirstChild(); node; node = node->NextSibling()) {
+        if (const VelkElement* element = node->ToElement()) {
+            PrettyElement(sink, *element, depth, utf8);
+        } else {
+            PrettyLeaf(sink, *node, depth, utf8);
+        }
+        sink.Put('\n');
+    }
+}
+
+// Any node, as its Print writes it.
+template <class Sink>
+void PrettyNode(Sink& sink, const VelkNode& node, int depth) {
+    if (const VelkElement* element = node.ToElement()) {
+        PrettyElement(sink, *element, depth, Utf8Model(node));
+    } else {
+        PrettyLeaf(sink, node, depth, Utf8Model(node));
+    }
+}
+
 }  // namespace
+
+void VelkNode::Print(std::string* out, int depth) const {
+    StringSink sink{out};
+    PrettyNode(sink, *this, depth);
+}
+
+void VelkNode::Print(std::ostream& out, int depth) const {
+    StreamSink sink{&out};
+    PrettyNode(sink, *this, depth);
+}
+
+void VelkAttribute::Print(std::string* out, int /*depth*/) const {
+    StringSink sink{out};
+    WriteAttribute(sink, *this, document && document->Utf8());
+}
+
+void VelkAttribute::Print(std::ostream& out, int /*depth*/) const {
+    StreamSink sink{&out};
+    WriteAttribute(sink, *this, document && document->Utf8());
+}
 
 void VelkElement::Print(FILE* file, int depth) const {
     FileSink sink{file};
@@ -1441,14 +1737,7 @@ void VelkUnknown::Print(FILE* file, int depth) const {
 
 void VelkDocument::Print(FILE* file, int depth) const {
     FileSink sink{file};
-    for (const VelkNode* node = FirstChild(); node; node = node->NextSibling()) {
-        if (const VelkElement* element = node->ToElement()) {
-            PrettyElement(sink, *element, depth, utf8);
-        } else {
-            PrettyLeaf(sink, *node, depth, utf8);
-        }
-        sink.Put('\n');
-    }
+    PrettyDocument(sink, *this, depth);
 }
 
 // ---------------------------------------------------------------------------
@@ -1690,9 +1979,13 @@ bool VelkDocument::LoadFile(const char* fileName) {
         return false;
     }
     if (!text.length) return false;
-    // A NUL byte in the file ends the text that the parser sees.
-    Parse(text.bytes.get(), nullptr);
+    ParseBytes(text.bytes.get(), text.length, true, nullptr);
     return !Error();
+}
+
+bool VelkDocument::LoadFile(VelkStringRef fileName) {
+    SetValue(fileName);
+    return LoadFile(Value());
 }
 
 bool VelkDocument::LoadFile() {
@@ -1706,6 +1999,10 @@ bool VelkDocument::SaveFile(const char* fileName) const {
     Print(file, 0);
     std::fclose(file);
     return true;
+}
+
+bool VelkDocument::SaveFile(VelkStringRef fileName) const {
+    return SaveFile(std::string(fileName.data(), fileName.size()).c_str());
 }
 
 bool VelkDocument::SaveFile() const {

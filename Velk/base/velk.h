@@ -12,8 +12,19 @@
 #include <cstdio>
 #include <cstring>
 #include <iosfwd>
+#include <iterator>
+#include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
+
+// The std::string_view forms need C++17; the rest of the header needs C++11.
+#if __cplusplus >= 201703L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201703L)
+#include <string_view>
+#define VELK_HAS_STRING_VIEW 1
+#else
+#define VELK_HAS_STRING_VIEW 0
+#endif
 
 #define VELK_VERSION_MAJOR 2
 #define VELK_VERSION_MINOR 0
@@ -41,6 +52,10 @@ class VelkAttribute;
 class VelkText;
 class VelkDeclaration;
 class VelkParsingData;
+template <class Item>
+class VelkChildIterator;
+template <class Item>
+class VelkAttributeIterator;
 
 // Results of the attribute queries.
 enum { VELK_ATTR_OK = 0, VELK_ATTR_MISSING = 1, VELK_ATTR_NOT_NUMERIC = 2 };
@@ -158,6 +173,41 @@ public:
 
     int row;
     int col;
+};
+
+// A name or a value handed to the library as a C string, a std::string or a
+// std::string_view: its bytes and their count, in the caller's memory. The
+// overloads that take one stand beside those that take const char*.
+class VelkStringRef {
+public:
+    VelkStringRef(const char* text) : bytes(text), length(std::strlen(text)) {}
+    VelkStringRef(const std::string& text) : bytes(text.data()), length(text.size()) {}
+#if VELK_HAS_STRING_VIEW
+    VelkStringRef(std::string_view text) : bytes(text.data()), length(text.size()) {}
+#endif
+    VelkStringRef(const char* p, std::size_t n) : bytes(p), length(n) {}
+
+    const char* data() const { return bytes; }
+    std::size_t size() const { return length; }
+
+private:
+    const char* bytes;
+    std::size_t length;
+};
+
+// A pair of iterators for range-for: for (VelkNode& child : node.Children()).
+template <class Iterator>
+class VelkRange {
+public:
+    VelkRange(Iterator first, Iterator last) : first(first), last(last) {}
+
+    Iterator begin() const { return first; }
+    Iterator end() const { return last; }
+    bool empty() const { return first == last; }
+
+private:
+    Iterator first;
+    Iterator last;
 };
 
 // The root of everything that can be parsed and printed: nodes and attributes.
@@ -292,6 +342,12 @@ public:
     const char* Value() const { return value.c_str(); }
     std::string SValue() const { return std::string(value.c_str(), value.size()); }
     void SetValue(const char* text) { value.Assign(text, std::strlen(text)); }
+    void SetValue(VelkStringRef text) { value.Assign(text.data(), text.size()); }
+    // The value's length in bytes and (C++17) the value as a view; neither allocates.
+    std::size_t ValueLength() const { return value.size(); }
+#if VELK_HAS_STRING_VIEW
+    std::string_view ValueView() const { return std::string_view(value.c_str(), value.size()); }
+#endif
 
     // Deletes every child.
     void Clear();
@@ -302,10 +358,27 @@ public:
     VelkNode* FirstChild() const { return firstChild; }
     // The first child whose value equals name, or null.
     VelkNode* FirstChild(const char* name) const;
+    VelkNode* FirstChild(VelkStringRef name) const;
     // The last child, or null.
     VelkNode* LastChild() const { return lastChild; }
     // The last child whose value equals name, or null.
     VelkNode* LastChild(const char* name) const;
+    VelkNode* LastChild(VelkStringRef name) const;
+
+    // The children, the child elements or the child elements named name, in
+    // order, for range-for; a const node gives const ones. Nothing is allocated.
+    // Unlinking or deleting the child an iterator stands on invalidates it; the
+    // name must outlive the range (a temporary std::string is refused).
+    VelkRange<VelkChildIterator<VelkNode>> Children();
+    VelkRange<VelkChildIterator<const VelkNode>> Children() const;
+    VelkRange<VelkChildIterator<VelkElement>> ChildElements();
+    VelkRange<VelkChildIterator<const VelkElement>> ChildElements() const;
+    VelkRange<VelkChildIterator<VelkElement>> ChildElements(const char* name);
+    VelkRange<VelkChildIterator<const VelkElement>> ChildElements(const char* name) const;
+    VelkRange<VelkChildIterator<VelkElement>> ChildElements(VelkStringRef name);
+    VelkRange<VelkChildIterator<const VelkElement>> ChildElements(VelkStringRef name) const;
+    void ChildElements(std::string&& name) = delete;
+    void ChildElements(std::string&& name) const = delete;
 
     // Walks the children: null gives the first, a child gives the one after it.
     VelkNode* IterateChildren(VelkNode* previous) const;
@@ -313,6 +386,26 @@ public:
 
     // Links node as the last child and takes ownership of it; returns it.
     VelkNode* LinkEndChild(VelkNode* node);
+    // Link node itself, which the tree then owns: last, before beforeThis, after
+    // afterThis, or in the place of oldChild, which is deleted. They return the
+    // node, or null when nothing was linked (no node, or a place that is not a
+    // child of this node); the node then stays with the caller.
+    template <class T>
+    T* LinkEndChild(std::unique_ptr<T>&& node) {
+        return Adopted(node, LinkEndChild(static_cast<VelkNode*>(node.get())));
+    }
+    template <class T>
+    T* InsertBeforeChild(VelkNode* beforeThis, std::unique_ptr<T>&& node) {
+        return Adopted(node, LinkBefore(beforeThis, node.get()));
+    }
+    template <class T>
+    T* InsertAfterChild(VelkNode* afterThis, std::unique_ptr<T>&& node) {
+        return Adopted(node, LinkAfter(afterThis, node.get()));
+    }
+    template <class T>
+    T* ReplaceChild(VelkNode* oldChild, std::unique_ptr<T>&& node) {
+        return Adopted(node, LinkInPlaceOf(oldChild, node.get()));
+    }
     // Link a clone of source (which stays with the caller) last, before beforeThis
     // or after afterThis; return the clone, or null when nothing was linked.
     VelkNode* InsertEndChild(const VelkNode& source);
@@ -326,16 +419,20 @@ public:
     // The sibling before this node (the nearest one of that value), or null.
     VelkNode* PreviousSibling() const { return prev; }
     VelkNode* PreviousSibling(const char* name) const;
+    VelkNode* PreviousSibling(VelkStringRef name) const;
     // The sibling after this node (the nearest one of that value), or null.
     VelkNode* NextSibling() const { return next; }
     VelkNode* NextSibling(const char* name) const;
+    VelkNode* NextSibling(VelkStringRef name) const;
 
     // The first element among the following siblings (of that name).
     VelkElement* NextSiblingElement() const;
     VelkElement* NextSiblingElement(const char* name) const;
+    VelkElement* NextSiblingElement(VelkStringRef name) const;
     // The first element among the children (of that name).
     VelkElement* FirstChildElement() const;
     VelkElement* FirstChildElement(const char* name) const;
+    VelkElement* FirstChildElement(VelkStringRef name) const;
 
     // The document this node belongs to (itself for a document), or null.
     VelkDocument* GetDocument() const;
@@ -349,6 +446,13 @@ public:
     virtual int Type() const { return type; }
     // A deep copy owned by the caller, or null when it cannot be allocated.
     virtual VelkNode* Clone() const = 0;
+    std::unique_ptr<VelkNode> CloneUnique() const { return std::unique_ptr<VelkNode>(Clone()); }
+
+    using VelkBase::Print;
+    // The pretty form, byte for byte what Print writes to a FILE: appended to
+    // out, or written to a stream.
+    void Print(std::string* out, int depth = 0) const;
+    void Print(std::ostream& out, int depth = 0) const;
     // Reads one node's markup from the stream into tag.
     virtual void StreamIn(std::istream* in, std::string* tag) = 0;
 
@@ -366,6 +470,18 @@ protected:
     explicit VelkNode(NodeType nodeType);
 
 private:
+    bool ValueEquals(const char* p, std::size_t n) const {
+        return value.size() == n && std::memcmp(value.c_str(), p, n) == 0;
+    }
+    // The adoption behind the unique_ptr forms; null when nothing was linked.
+    VelkNode* LinkBefore(VelkNode* beforeThis, VelkNode* node);
+    VelkNode* LinkAfter(VelkNode* afterThis, VelkNode* node);
+    VelkNode* LinkInPlaceOf(VelkNode* oldChild, VelkNode* node);
+    template <class T>
+    static T* Adopted(std::unique_ptr<T>& node, const VelkNode* linked) {
+        return linked ? node.release() : nullptr;
+    }
+
     VelkNode* parent;
     VelkNode* firstChild;
     VelkNode* lastChild;
@@ -376,6 +492,8 @@ private:
     NodeType type;  // last, so that a derived class's small field fills the padding after it
 
     friend struct VelkAccess;
+    template <class Item>
+    friend class VelkChildIterator;
 };
 
 // A name/value pair of an element, linked in its element's attribute set.
@@ -384,12 +502,21 @@ public:
     // A free attribute, in no set: empty, or with the given name and value.
     VelkAttribute();
     VelkAttribute(const char* name, const char* value);
+    VelkAttribute(VelkStringRef name, VelkStringRef value);
     ~VelkAttribute() override;
 
     // The name and the value as stored (references decoded).
     const char* Name() const { return name.c_str(); }
     const char* Value() const { return value.c_str(); }
     void SetValue(const char* text) { value.Assign(text, std::strlen(text)); }
+    void SetValue(VelkStringRef text) { value.Assign(text.data(), text.size()); }
+    // Their lengths in bytes and (C++17) views of them; nothing is allocated.
+    std::size_t NameLength() const { return name.size(); }
+    std::size_t ValueLength() const { return value.size(); }
+#if VELK_HAS_STRING_VIEW
+    std::string_view NameView() const { return std::string_view(name.c_str(), name.size()); }
+    std::string_view ValueView() const { return std::string_view(value.c_str(), value.size()); }
+#endif
 
     // The value as a number: atoi/atof, 0 when it does not start with one.
     int IntValue() const;
@@ -408,8 +535,11 @@ public:
     // The document that this attribute's parse errors go to.
     void SetDocument(VelkDocument* doc) { document = doc; }
 
-    // Writes name="value" (name='value' when the value holds a double quote), escaped.
+    // Writes name="value" (name='value' when the value holds a double quote), escaped;
+    // to a FILE, appended to a string or to a stream.
     void Print(FILE* file, int depth) const override;
+    void Print(std::string* out, int depth = 0) const;
+    void Print(std::ostream& out, int depth = 0) const;
     void StreamOut(std::ostream* out) const override;
     // Reads name = value, the value quoted with ' or " (references decoded) or bare.
     const char* Parse(const char* p, VelkParsingData* data) override;
@@ -423,6 +553,8 @@ private:
 
     friend class VelkAttributeSet;
     friend struct VelkAccess;
+    template <class Item>
+    friend class VelkAttributeIterator;
 };
 
 // The ordered attributes of an element, linked both ways from the first to the
@@ -443,6 +575,7 @@ public:
     VelkAttribute* Last() const;
     // The attribute with exactly this name, or null.
     VelkAttribute* Find(const char* name) const;
+    VelkAttribute* Find(VelkStringRef name) const;
 
     VelkAttributeSet(const VelkAttributeSet&) = delete;
     VelkAttributeSet& operator=(const VelkAttributeSet&) = delete;
@@ -454,37 +587,85 @@ private:
     friend struct VelkAccess;
 };
 
+// The type a number is written as: bool, float and double as themselves, other
+// floating-point types as double, integers as the widest of their signedness.
+template <class Number>
+struct VelkNumberType {
+    typedef typename std::conditional<
+        std::is_same<Number, bool>::value || std::is_same<Number, float>::value, Number,
+        typename std::conditional<
+            std::is_floating_point<Number>::value, double,
+            typename std::conditional<std::is_signed<Number>::value, long long,
+                                      unsigned long long>::type>::type>::type type;
+};
+
 // An element: a tag name, ordered attributes and any number of children.
 class VELK_API VelkElement : public VelkNode {
 public:
     // An element named value, without attributes or children.
     explicit VelkElement(const char* value);
+    explicit VelkElement(VelkStringRef value);
     // Deletes the attributes, then the children.
     ~VelkElement() override;
 
     // The value of attribute name, or null.
     const char* Attribute(const char* name) const;
+    const char* Attribute(VelkStringRef name) const;
     // The same; also stores atoi/atof of the value (0 when missing) in *i or *d.
     const char* Attribute(const char* name, int* i) const;
     const char* Attribute(const char* name, double* d) const;
     // VELK_ATTR_OK, VELK_ATTR_MISSING or VELK_ATTR_NOT_NUMERIC; *value set only on OK.
     int QueryIntAttribute(const char* name, int* value) const;
     int QueryDoubleAttribute(const char* name, double* value) const;
+    int QueryIntAttribute(VelkStringRef name, int* value) const;
+    int QueryDoubleAttribute(VelkStringRef name, double* value) const;
+
+    // The value of attribute name as a number or a boolean ("true", "false",
+    // "1" or "0"): defaultValue when the attribute is missing or its value, white
+    // space around it aside, is not wholly one that fits the type.
+    int IntAttribute(VelkStringRef name, int defaultValue = 0) const;
+    std::int64_t Int64Attribute(VelkStringRef name, std::int64_t defaultValue = 0) const;
+    std::uint64_t Uint64Attribute(VelkStringRef name, std::uint64_t defaultValue = 0) const;
+    double DoubleAttribute(VelkStringRef name, double defaultValue = 0) const;
+    bool BoolAttribute(VelkStringRef name, bool defaultValue = false) const;
 
     // Sets attribute name, appending it when it does not exist.
     void SetAttribute(const char* name, const char* value);
     void SetAttribute(const char* name, int value);
+    void SetAttribute(VelkStringRef name, VelkStringRef value);
+    // Sets attribute name to a number or a boolean: integers in decimal, floating-
+    // point numbers in the shortest form that reads back as the same number
+    // ("1.5", "1e+20"), booleans as "true" or "false".
+    template <class Number,
+              class = typename std::enable_if<std::is_arithmetic<Number>::value>::type>
+    void SetAttribute(const char* name, Number value) {
+        SetNumber(VelkStringRef(name), static_cast<typename VelkNumberType<Number>::type>(value));
+    }
+    template <class Number,
+              class = typename std::enable_if<std::is_arithmetic<Number>::value>::type>
+    void SetAttribute(VelkStringRef name, Number value) {
+        SetNumber(name, static_cast<typename VelkNumberType<Number>::type>(value));
+    }
     // Removes and deletes attribute name, if there is one.
     void RemoveAttribute(const char* name);
+    void RemoveAttribute(VelkStringRef name);
+
+    // The value of the first text child (a CDATA section included), or null
+    // when the element has none.
+    const char* Text() const;
 
     // The first and last attributes, or null when there are none.
     VelkAttribute* FirstAttribute() const { return attributeSet.First(); }
     VelkAttribute* LastAttribute() const { return attributeSet.Last(); }
+    // The attributes in order, for range-for; a const element gives const ones.
+    VelkRange<VelkAttributeIterator<VelkAttribute>> Attributes();
+    VelkRange<VelkAttributeIterator<const VelkAttribute>> Attributes() const;
 
     // A deep copy: name, attributes, children and client data.
     VelkNode* Clone() const override;
     // Writes <name attributes />, or the start tag, the children and the end tag;
     // pretty-printed, an element whose only child is a text stays on one line.
+    using VelkNode::Print;
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
     // Reads the start tag, then the content up to the matching end tag.
@@ -497,6 +678,12 @@ public:
     const char* ReadValue(const char* p, VelkParsingData* data);
 
 private:
+    void SetNumber(VelkStringRef name, long long value);
+    void SetNumber(VelkStringRef name, unsigned long long value);
+    void SetNumber(VelkStringRef name, double value);
+    void SetNumber(VelkStringRef name, float value);
+    void SetNumber(VelkStringRef name, bool value);
+
     VelkAttributeSet attributeSet;
 
     friend struct VelkAccess;
@@ -511,6 +698,7 @@ public:
 
     VelkNode* Clone() const override;
     // Writes <!--text-->: as stored when pretty-printed, escaped in compact form.
+    using VelkNode::Print;
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
     // Reads "<!--", the text verbatim (references decoded), then "-->".
@@ -524,6 +712,9 @@ class VELK_API VelkText : public VelkNode {
 public:
     // A text node holding initValue as it stands (it is escaped on output).
     explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false) { SetValue(initValue); }
+    explicit VelkText(VelkStringRef initValue) : VelkNode(TEXT), cdata(false) {
+        SetValue(initValue);
+    }
     ~VelkText() override {}
 
     // Whether the text is empty or white space only.
@@ -534,6 +725,7 @@ public:
 
     VelkNode* Clone() const override;
     // Writes the text escaped, without indentation or line break.
+    using VelkNode::Print;
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
     // Reads up to the next '<', decoding references and condensing white space
@@ -554,6 +746,7 @@ public:
     // written back, and never acted on.
     VelkDeclaration() : VelkNode(DECLARATION) {}
     VelkDeclaration(const char* version, const char* encoding, const char* standalone);
+    VelkDeclaration(VelkStringRef version, VelkStringRef encoding, VelkStringRef standalone);
     ~VelkDeclaration() override {}
 
     // The three strings; empty when absent.
@@ -563,6 +756,7 @@ public:
 
     VelkNode* Clone() const override;
     // Writes <?xml version="..." encoding="..." standalone="..." ?>, leaving out empty ones.
+    using VelkNode::Print;
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
     // Reads "<?xml", then version, encoding and standalone in any order, up to '>'.
@@ -586,6 +780,7 @@ public:
 
     VelkNode* Clone() const override;
     // Writes '<', the value as stored, '>'.
+    using VelkNode::Print;
     void Print(FILE* file, int depth) const override;
     void StreamOut(std::ostream* out) const override;
     // Reads from '<' up to the first '>', verbatim.
@@ -600,14 +795,18 @@ public:
     // An empty document, without a name or with the file name documentName.
     VelkDocument();
     explicit VelkDocument(const char* documentName);
+    explicit VelkDocument(VelkStringRef documentName);
     ~VelkDocument() override;
 
     // Replace the tree with the parsed contents of a file; true when no error.
+    // A NUL byte in the file is an error (VELK_ERROR_CHARACTER) at its position.
     bool LoadFile();
     bool LoadFile(const char* fileName);
+    bool LoadFile(VelkStringRef fileName);
     // Write the pretty form to a file; true when it could be opened.
     bool SaveFile() const;
     bool SaveFile(const char* fileName) const;
+    bool SaveFile(VelkStringRef fileName) const;
 
     // Whether an error is recorded.
     bool Error() const { return hasError; }
@@ -641,9 +840,18 @@ public:
     bool Strict() const { return strict; }
     void SetStrict(bool on) { strict = on; }
 
+    // White-space condensing of this document's text (see condenseWhiteSpace).
+    // Until SetCondenseWhiteSpace chooses, the document follows the global
+    // switch as it stands when a parse starts; once chosen, its parses never
+    // read the global, which other threads may then change. A parse reads the
+    // choice once, when it starts.
+    bool CondenseWhiteSpace() const { return condense < 0 ? condenseWhiteSpace : condense != 0; }
+    void SetCondenseWhiteSpace(bool on) { condense = on ? 1 : 0; }
+
     // A copy of the name, the top-level nodes and whether there is an error.
     VelkNode* Clone() const override;
     // Writes every top-level node, each followed by a line feed.
+    using VelkNode::Print;
     void Print(FILE* file, int depth) const override;
     // Writes the top-level nodes up to and including the first element.
     void StreamOut(std::ostream* out) const override;
@@ -651,6 +859,22 @@ public:
     // the result only tells where the parse stopped (null at the end or on failure).
     // Top-level text that is not markup ends the parse without an error.
     const char* Parse(const char* p, VelkParsingData* prevData) override;
+    const char* Parse(const char* p) { return Parse(p, static_cast<VelkParsingData*>(nullptr)); }
+    // The same for text that needs no terminating NUL: length bytes at p, a
+    // string or a view. A NUL byte among them is an error (VELK_ERROR_CHARACTER)
+    // at its position, unless the parse found one before it. The result points
+    // into the given text.
+    const char* Parse(const char* p, std::size_t length, VelkParsingData* prevData) {
+        return ParseBytes(p, length, false, prevData);
+    }
+    const char* Parse(const std::string& text, VelkParsingData* prevData = nullptr) {
+        return ParseBytes(text.c_str(), text.size(), true, prevData);
+    }
+#if VELK_HAS_STRING_VIEW
+    const char* Parse(std::string_view text, VelkParsingData* prevData = nullptr) {
+        return ParseBytes(text.data(), text.size(), false, prevData);
+    }
+#endif
     // Reads declarations, comments and the like up to the end of the first element.
     void StreamIn(std::istream* in, std::string* tag) override;
 
@@ -664,12 +888,17 @@ private:
         std::size_t nextSize;
     };
 
+    // terminated: a NUL follows the length bytes at p.
+    const char* ParseBytes(const char* p, std::size_t length, bool terminated,
+                           VelkParsingData* prevData);
+
     bool hasError;
     int errorCode;
     std::string errorMessage;
     int tabSize;
     bool utf8;
     bool strict;
+    signed char condense;  // -1 while the document follows condenseWhiteSpace
     VelkCursor errorCursor;
     Arena arena;
 
@@ -691,13 +920,17 @@ public:
     // The first child, the first of that value, the first element, the first element of that name.
     VelkHandle FirstChild() const;
     VelkHandle FirstChild(const char* name) const;
+    VelkHandle FirstChild(VelkStringRef name) const;
     VelkHandle FirstChildElement() const;
     VelkHandle FirstChildElement(const char* name) const;
+    VelkHandle FirstChildElement(VelkStringRef name) const;
     // The child at index (counted from 0; 0 or below gives the first).
     VelkHandle Child(int index) const;
     VelkHandle Child(const char* name, int index) const;
+    VelkHandle Child(VelkStringRef name, int index) const;
     VelkHandle ChildElement(int index) const;
     VelkHandle ChildElement(const char* name, int index) const;
+    VelkHandle ChildElement(VelkStringRef name, int index) const;
 
 private:
     VelkNode* node;
@@ -724,6 +957,135 @@ private:
 
     friend struct VelkAccess;
 };
+
+// A forward iterator over the children of a node that yields references:
+// every child when Item is a VelkNode, else the elements (of one name).
+template <class Item>
+class VelkChildIterator {
+public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef typename std::remove_const<Item>::type value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef Item* pointer;
+    typedef Item& reference;
+
+    VelkChildIterator() : node(nullptr), name(nullptr), length(0) {}
+    // The first match at or after first; name null matches every element.
+    VelkChildIterator(const VelkNode* first, const char* name, std::size_t length)
+        : node(Match(first, name, length)), name(name), length(length) {}
+
+    reference operator*() const { return *operator->(); }
+    pointer operator->() const { return static_cast<pointer>(const_cast<VelkNode*>(node)); }
+    VelkChildIterator& operator++() {
+        node = Match(node->next, name, length);
+        return *this;
+    }
+    VelkChildIterator operator++(int) {
+        VelkChildIterator before = *this;
+        ++*this;
+        return before;
+    }
+    bool operator==(const VelkChildIterator& other) const { return node == other.node; }
+    bool operator!=(const VelkChildIterator& other) const { return node != other.node; }
+
+private:
+    static const bool kEveryNode = std::is_same<value_type, VelkNode>::value;
+
+    static const VelkNode* Match(const VelkNode* n, const char* name, std::size_t length) {
+        if (kEveryNode) return n;
+        while (n && (n->type != VelkNode::ELEMENT || (name && !n->ValueEquals(name, length))))
+            n = n->next;
+        return n;
+    }
+
+    const VelkNode* node;
+    const char* name;
+    std::size_t length;
+};
+
+// A forward iterator over the attributes of an element, yielding references.
+template <class Item>
+class VelkAttributeIterator {
+public:
+    typedef std::forward_iterator_tag iterator_category;
+    typedef typename std::remove_const<Item>::type value_type;
+    typedef std::ptrdiff_t difference_type;
+    typedef Item* pointer;
+    typedef Item& reference;
+
+    explicit VelkAttributeIterator(Item* attribute = nullptr) : attribute(attribute) {}
+
+    reference operator*() const { return *attribute; }
+    pointer operator->() const { return attribute; }
+    VelkAttributeIterator& operator++() {
+        attribute = attribute->next;
+        return *this;
+    }
+    VelkAttributeIterator operator++(int) {
+        VelkAttributeIterator before = *this;
+        attribute = attribute->next;
+        return before;
+    }
+    bool operator==(const VelkAttributeIterator& other) const {
+        return attribute == other.attribute;
+    }
+    bool operator!=(const VelkAttributeIterator& other) const {
+        return attribute != other.attribute;
+    }
+
+private:
+    Item* attribute;
+};
+
+inline VelkRange<VelkChildIterator<VelkNode>> VelkNode::Children() {
+    typedef VelkChildIterator<VelkNode> It;
+    return VelkRange<It>(It(firstChild, nullptr, 0), It());
+}
+
+inline VelkRange<VelkChildIterator<const VelkNode>> VelkNode::Children() const {
+    typedef VelkChildIterator<const VelkNode> It;
+    return VelkRange<It>(It(firstChild, nullptr, 0), It());
+}
+
+inline VelkRange<VelkChildIterator<VelkElement>> VelkNode::ChildElements() {
+    typedef VelkChildIterator<VelkElement> It;
+    return VelkRange<It>(It(firstChild, nullptr, 0), It());
+}
+
+inline VelkRange<VelkChildIterator<const VelkElement>> VelkNode::ChildElements() const {
+    typedef VelkChildIterator<const VelkElement> It;
+    return VelkRange<It>(It(firstChild, nullptr, 0), It());
+}
+
+inline VelkRange<VelkChildIterator<VelkElement>> VelkNode::ChildElements(const char* name) {
+    return ChildElements(VelkStringRef(name));
+}
+
+inline VelkRange<VelkChildIterator<const VelkElement>> VelkNode::ChildElements(
+    const char* name) const {
+    return ChildElements(VelkStringRef(name));
+}
+
+inline VelkRange<VelkChildIterator<VelkElement>> VelkNode::ChildElements(VelkStringRef name) {
+    typedef VelkChildIterator<VelkElement> It;
+    return VelkRange<It>(It(firstChild, name.data(), name.size()), It());
+}
+
+inline VelkRange<VelkChildIterator<const VelkElement>> VelkNode::ChildElements(
+    VelkStringRef name) const {
+    typedef VelkChildIterator<const VelkElement> It;
+    return VelkRange<It>(It(firstChild, name.data(), name.size()), It());
+}
+
+inline VelkRange<VelkAttributeIterator<VelkAttribute>> VelkElement::Attributes() {
+    typedef VelkAttributeIterator<VelkAttribute> It;
+    return VelkRange<It>(It(attributeSet.First()), It());
+}
+
+inline VelkRange<VelkAttributeIterator<const VelkAttribute>> VelkElement::Attributes() const {
+    typedef VelkAttributeIterator<const VelkAttribute> It;
+    return VelkRange<It>(It(attributeSet.First()), It());
+}
 
 // Reads one node (a document: up to the end of its first element) and parses it.
 VELK_API std::istream& operator>>(std::istream& in, VelkNode& base);

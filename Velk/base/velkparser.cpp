@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <istream>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -987,11 +988,13 @@ VelkNode* NewNode(Markup kind, VelkDocument* doc) {
 }
 
 // What the parsers of one parse share: the tracker (may be null), the document
-// that errors go to (may be null) and the document's character model.
+// that errors go to (may be null), the document's character model and whether
+// text is condensed, read once when the parse starts.
 struct ParseContext {
     VelkParsingData* data;
     VelkDocument* doc;
     bool utf8;
+    bool condense;
     const char* end;       // the terminating NUL of the text, for scanners that read ahead
     std::string* scratch;  // where a text is decoded before it is kept
 };
@@ -1000,7 +1003,8 @@ struct ParseContext {
 ParseContext ContextOf(const VelkNode& node, const char* p, VelkParsingData* data,
                        std::string* scratch) {
     VelkDocument* doc = ReportTarget(node, data);
-    return {data, doc, doc && doc->Utf8(), p ? p + std::strlen(p) : nullptr, scratch};
+    const bool condense = doc ? doc->CondenseWhiteSpace() : VelkBase::condenseWhiteSpace;
+    return {data, doc, doc && doc->Utf8(), condense, p ? p + std::strlen(p) : nullptr, scratch};
 }
 
 // Keeps the n bytes at p as s in the parse's memory; false, with the error
@@ -1078,7 +1082,7 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     VelkAccess::Document(data) = this;
     location = data.Cursor();
     std::string scratch;
-    const ParseContext ctx{&data, this, utf8, p + std::strlen(p), &scratch};
+    const ParseContext ctx{&data, this, utf8, CondenseWhiteSpace(), p + std::strlen(p), &scratch};
 
     p = SkipWhiteSpace(p);
     while (p && *p) {
@@ -1098,6 +1102,48 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
         p = SkipWhiteSpace(p);
     }
     return p;
+}
+
+namespace {
+
+bool Before(const VelkCursor& a, const VelkCursor& b) {
+    return a.row < b.row || (a.row == b.row && a.col < b.col);
+}
+
+}  // namespace
+
+// Text given with its length may hold a NUL byte, which XML does not allow.
+// The parsers stop at the first NUL, so the text is parsed up to it and the NUL
+// is then reported at its position, unless the parse found an error before it
+// (an error at the NUL or without a position is the text running out there).
+// Text with no NUL among its bytes and none after them is parsed from a copy
+// that has one. A returned position points into the caller's text.
+const char* VelkDocument::ParseBytes(const char* p, std::size_t length, bool terminated,
+                                     VelkParsingData* prevData) {
+    if (length == 0) return Parse("", prevData);
+    const char* nul = static_cast<const char*>(std::memchr(p, 0, length));
+    if (!nul && !terminated) {
+        std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
+        if (!copy) {
+            ClearError();
+            SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
+            return nullptr;
+        }
+        std::memcpy(copy.get(), p, length);
+        copy[length] = 0;
+        const char* end = Parse(copy.get(), prevData);
+        return end ? p + (end - copy.get()) : nullptr;
+    }
+    const char* end = Parse(p, prevData);
+    if (!nul) return end;
+    const char* start = SkipByteOrderMark(p);
+    VelkParsingData data(start, TabSize(), prevData ? prevData->Cursor().row : 0,
+                         prevData ? prevData->Cursor().col : 0);
+    data.Stamp(nul);
+    if (Error() && ErrorCursor().row >= 0 && Before(ErrorCursor(), data.Cursor())) return end;
+    ClearError();
+    SetError(VELK_ERROR_CHARACTER, nul, &data);
+    return nul;
 }
 
 // ---------------------------------------------------------------------------
@@ -1506,7 +1552,7 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
 // the end of the input when root's own content runs out, or null when the parse
 // of root fails.
 const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx) {
-    const bool condense = VelkBase::condenseWhiteSpace;
+    const bool condense = ctx.condense;
     VelkElement* current = root;
     p = NextPiece(p, condense, ctx.data);
     while (p && *p) {
@@ -1639,7 +1685,7 @@ const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
     // The '<' that ends the text is left for the caller: it begins the next markup.
     // Condensed text counts its own lines: the tracker, standing at p, is moved
     // to the end without a second walk.
-    const bool condense = VelkBase::condenseWhiteSpace;
+    const bool condense = ctx.condense;
     VelkParsingData* data = ctx.data;
     LineCount count{};
     LineCount* lines = nullptr;
