@@ -1979,7 +1979,8 @@ bool VelkDocument::LoadFile(const char* fileName) {
         return false;
     }
     if (!text.length) return false;
-    ParseBytes(text.bytes.get(), text.length, true, nullptr);
+    // A NUL byte in the file ends the text that the parser sees.
+    Parse(text.bytes.get(), nullptr);
     return !Error();
 }
 

@@ -799,7 +799,6 @@ public:
     ~VelkDocument() override;
 
     // Replace the tree with the parsed contents of a file; true when no error.
-    // A NUL byte in the file is an error (VELK_ERROR_CHARACTER) at its position.
     bool LoadFile();
     bool LoadFile(const char* fileName);
     bool LoadFile(VelkStringRef fileName);
