@@ -33,6 +33,12 @@ static_assert(std::is_same<decltype(*std::declval<const VelkElement&>().Attribut
                            const VelkAttribute&>::value,
               "attributes of a const element are const");
 
+// The bytes of a literal, NUL bytes among them included.
+template <size_t N>
+std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
 // The values a range yields, joined by commas.
 template <class Range>
 std::string Values(const Range& range) {
@@ -122,7 +128,7 @@ TEST(StringArguments, FindWhatTheCStringFormsFind) {
 
 TEST(StringArguments, ViewsAndLengthsOfStoredText) {
     VelkElement e(std::string_view("name"));
-    e.SetAttribute("k", std::string("a\0b", 3));
+    e.SetAttribute("k", Bytes("a\0b"));
     const VelkAttribute& a = *e.FirstAttribute();
     EXPECT_EQ(e.ValueView(), "name");
     EXPECT_EQ(e.ValueLength(), 4u);
@@ -145,11 +151,14 @@ TEST(ParseLength, StopsAtTheLengthAndRefusesNulBytes) {
     const struct { std::string bytes; int error, row, col; long end; std::string tree; } cases[] = {
         {"<a/><b/>",                 0, 0, 0, -1, "a,b"},
         {"<a x='1'/>",               0, 0, 0, -1, "a[x=1]"},
-        {std::string("<a>x\0</a>", 9), VELK_ERROR_CHARACTER, 0, 4, 4, "a('x')"},
-        {std::string("\0<a/>", 5),    VELK_ERROR_CHARACTER, 0, 0, 0, ""},
-        {std::string("<a/>\0", 5),    VELK_ERROR_CHARACTER, 0, 4, 4, "a"},
-        {std::string("\n\t<a>\0", 6), VELK_ERROR_CHARACTER, 1, 7, 5, "a"},
-        {std::string("<a></b>\0", 8), VELK_ERROR_END_TAG, 0, 3, -1, "a"},
+        {Bytes("<a>x\0</a>"), VELK_ERROR_CHARACTER, 0, 4, 4, "a('x')"},
+        {Bytes("\0<a/>"),    VELK_ERROR_CHARACTER, 0, 0, 0, ""},
+        {Bytes("<a/>\0"),    VELK_ERROR_CHARACTER, 0, 4, 4, "a"},
+        {Bytes("\n\t<a>\0"), VELK_ERROR_CHARACTER, 1, 7, 5, "a"},
+        {Bytes("<a></b>\0"), VELK_ERROR_END_TAG, 0, 3, -1, "a"},
+        {Bytes("<a x='1\0'/>"), VELK_ERROR_CHARACTER, 0, 7, 7, "a"},
+        {Bytes("<a><!--x\0--></a>"), VELK_ERROR_CHARACTER, 0, 8, 8, "a(<!---->)"},
+        {Bytes("<a>\n <b \0/></a>"), VELK_ERROR_CHARACTER, 1, 4, 8, "a(b)"},
         {"",                          VELK_ERROR_DOCUMENT_EMPTY, -1, -1, -1, ""}};
     // clang-format on
     for (const auto& c : cases) {

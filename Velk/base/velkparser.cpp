@@ -1110,14 +1110,44 @@ bool Before(const VelkCursor& a, const VelkCursor& b) {
     return a.row < b.row || (a.row == b.row && a.col < b.col);
 }
 
+bool SameError(const VelkDocument& a, const VelkDocument& b) {
+    return a.ErrorCode() == b.ErrorCode() && a.ErrorCursor().row == b.ErrorCursor().row &&
+           a.ErrorCursor().col == b.ErrorCursor().col;
+}
+
+// Whether the first error that doc's parse of the text at p met came from the
+// NUL at nul, where that parse saw the text end: an error without a position
+// or at the NUL is one; another is one when it moves as the text goes on past
+// the NUL with bytes that close whatever markup may be open there (a comment,
+// a CDATA section, an attribute value in either quotes, a tag). An error found
+// before the parse reached the NUL cannot depend on what follows it.
+bool RanIntoNul(const VelkDocument& doc, const char* p, const char* nul, const VelkCursor& at,
+                VelkParsingData* prevData) {
+    const VelkCursor& error = doc.ErrorCursor();
+    if (error.row < 0 || !Before(error, at)) return true;
+    static const char kClosers[] = "-->]]>'\"?>";
+    const size_t length = static_cast<size_t>(nul - p);
+    std::unique_ptr<char[]> text(new (std::nothrow) char[length + sizeof kClosers]);
+    if (!text) return false;
+    std::memcpy(text.get(), p, length);
+    std::memcpy(text.get() + length, kClosers, sizeof kClosers);
+    VelkDocument probe;
+    probe.SetTabSize(doc.TabSize());
+    probe.SetUtf8(doc.Utf8());
+    probe.SetStrict(doc.Strict());
+    probe.SetCondenseWhiteSpace(doc.CondenseWhiteSpace());
+    probe.Parse(text.get(), prevData);
+    return !SameError(doc, probe);
+}
+
 }  // namespace
 
 // Text given with its length may hold a NUL byte, which XML does not allow.
-// The parsers stop at the first NUL, so the text is parsed up to it and the NUL
-// is then reported at its position, unless the parse found an error before it
-// (an error at the NUL or without a position is the text running out there).
-// Text with no NUL among its bytes and none after them is parsed from a copy
-// that has one. A returned position points into the caller's text.
+// The parsers stop at the first NUL, so the text is parsed up to it, and the
+// NUL is then reported at its position unless the parse found an error of its
+// own before reaching it. Text with no NUL among its bytes and none after them
+// is parsed from a copy that has one. A returned position points into the
+// caller's text.
 const char* VelkDocument::ParseBytes(const char* p, std::size_t length, bool terminated,
                                      VelkParsingData* prevData) {
     if (length == 0) return Parse("", prevData);
@@ -1136,11 +1166,10 @@ const char* VelkDocument::ParseBytes(const char* p, std::size_t length, bool ter
     }
     const char* end = Parse(p, prevData);
     if (!nul) return end;
-    const char* start = SkipByteOrderMark(p);
-    VelkParsingData data(start, TabSize(), prevData ? prevData->Cursor().row : 0,
+    VelkParsingData data(SkipByteOrderMark(p), TabSize(), prevData ? prevData->Cursor().row : 0,
                          prevData ? prevData->Cursor().col : 0);
     data.Stamp(nul);
-    if (Error() && ErrorCursor().row >= 0 && Before(ErrorCursor(), data.Cursor())) return end;
+    if (Error() && !RanIntoNul(*this, p, nul, data.Cursor(), prevData)) return end;
     ClearError();
     SetError(VELK_ERROR_CHARACTER, nul, &data);
     return nul;
