@@ -1106,25 +1106,21 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
 
 namespace {
 
-bool Before(const VelkCursor& a, const VelkCursor& b) {
-    return a.row < b.row || (a.row == b.row && a.col < b.col);
-}
-
 bool SameError(const VelkDocument& a, const VelkDocument& b) {
     return a.ErrorCode() == b.ErrorCode() && a.ErrorCursor().row == b.ErrorCursor().row &&
            a.ErrorCursor().col == b.ErrorCursor().col;
 }
 
 // Whether the first error that doc's parse of the text at p met came from the
-// NUL at nul, where that parse saw the text end: an error without a position
-// or at the NUL is one; another is one when it moves as the text goes on past
-// the NUL with bytes that close whatever markup may be open there (a comment,
-// a CDATA section, an attribute value in either quotes, a tag). An error found
-// before the parse reached the NUL cannot depend on what follows it.
-bool RanIntoNul(const VelkDocument& doc, const char* p, const char* nul, const VelkCursor& at,
+// NUL at nul, where that parse saw the text end. An error found before the
+// parse reached the NUL cannot depend on what follows it; so an error is taken
+// to come from the NUL when it has no position (text running out has none) or
+// when it moves as the text goes on past the NUL with bytes that close
+// whatever markup may be open there (a comment, a CDATA section, an attribute
+// value in either quotes, a tag).
+bool RanIntoNul(const VelkDocument& doc, const char* p, const char* nul,
                 VelkParsingData* prevData) {
-    const VelkCursor& error = doc.ErrorCursor();
-    if (error.row < 0 || !Before(error, at)) return true;
+    if (doc.ErrorCursor().row < 0) return true;
     static const char kClosers[] = "-->]]>'\"?>";
     const size_t length = static_cast<size_t>(nul - p);
     std::unique_ptr<char[]> text(new (std::nothrow) char[length + sizeof kClosers]);
@@ -1169,7 +1165,7 @@ const char* VelkDocument::ParseBytes(const char* p, std::size_t length, bool ter
     VelkParsingData data(SkipByteOrderMark(p), TabSize(), prevData ? prevData->Cursor().row : 0,
                          prevData ? prevData->Cursor().col : 0);
     data.Stamp(nul);
-    if (Error() && !RanIntoNul(*this, p, nul, data.Cursor(), prevData)) return end;
+    if (Error() && !RanIntoNul(*this, p, nul, prevData)) return end;
     ClearError();
     SetError(VELK_ERROR_CHARACTER, nul, &data);
     return nul;
