@@ -20,7 +20,9 @@ fi
 for expected in 'TAVARO::VelkDocument::LoadFile(char const*)' \
                 'TAVARO::VelkBase::condenseWhiteSpace' \
                 'vtable for TAVARO::VelkElement' \
-                'TAVARO::operator<<(std::ostream&, TAVARO::VelkNode const&)'; do
+                'TAVARO::operator<<(std::ostream&, TAVARO::VelkNode const&)' \
+                'TAVARO::VelkNode::Print(std::ostream&, int) const' \
+                'TAVARO::VelkElement::SetAttribute(TAVARO::VelkStringRef, TAVARO::VelkStringRef)'; do
     if ! grep -qxF -- "$expected" <<<"$symbols"; then
         echo "FAIL: $library does not export $expected" >&2
         exit 1
