@@ -1,6 +1,8 @@
 #include <Velk/base/velk.h>
 
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 using namespace TAVARO;
 
@@ -11,12 +13,11 @@ int main() {
         return 1;
     }
     VelkElement* catalog = doc.FirstChildElement("catalog");
-    for (VelkElement* book = catalog->FirstChildElement("book"); book;
-         book = book->NextSiblingElement("book"))
-        std::printf("%s\n", book->Attribute("id"));
+    for (const VelkElement& book : catalog->ChildElements("book"))
+        std::printf("%s\n", book.Attribute("id"));
 
-    VelkElement* added = new VelkElement("book");
+    std::unique_ptr<VelkElement> added(new VelkElement("book"));
     added->SetAttribute("id", "b3");
-    catalog->LinkEndChild(added);   // the tree owns it now
-    return doc.SaveFile() ? 0 : 1;  // pretty form, back to catalog.xml
+    catalog->LinkEndChild(std::move(added));  // the tree owns it now
+    return doc.SaveFile() ? 0 : 1;            // pretty form, back to catalog.xml
 }
