@@ -466,7 +466,8 @@ namespace {
 VelkNode* Seek(VelkNode* node, bool backwards, VelkStringRef name) {
     while (node) {
         const VelkString& value = VelkAccess::Value(*node);
-        if (value.size() == name.size() && std::memcmp(value.c_str(), name.data(), name.size()) == 0)
+        if (value.size() == name.size() &&
+            std::memcmp(value.c_str(), name.data(), name.size()) == 0)
             return node;
         node = backwards ? node->PreviousSibling() : node->NextSibling();
     }
@@ -1300,6 +1301,7 @@ public:
         if (used == sizeof buffer) Flush();
         buffer[used++] = c;
     }
+
 private:
     void Flush() {
         if (used) Emit(target, buffer, used);

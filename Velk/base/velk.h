@@ -182,13 +182,14 @@ class VelkStringRef {
 public:
     VelkStringRef(const char* text) : bytes(text), length(std::strlen(text)) {}
     VelkStringRef(const std::string& text) : bytes(text.data()), length(text.size()) {}
-#if VELK_HAS_STRING_VIEW
-    VelkStringRef(std::string_view text) : bytes(text.data()), length(text.size()) {}
-#endif
     VelkStringRef(const char* p, std::size_t n) : bytes(p), length(n) {}
 
     const char* data() const { return bytes; }
     std::size_t size() const { return length; }
+
+#if VELK_HAS_STRING_VIEW
+    VelkStringRef(std::string_view text) : bytes(text.data()), length(text.size()) {}
+#endif
 
 private:
     const char* bytes;
@@ -343,11 +344,8 @@ public:
     std::string SValue() const { return std::string(value.c_str(), value.size()); }
     void SetValue(const char* text) { value.Assign(text, std::strlen(text)); }
     void SetValue(VelkStringRef text) { value.Assign(text.data(), text.size()); }
-    // The value's length in bytes and (C++17) the value as a view; neither allocates.
+    // The value's length in bytes, without a copy (ValueView below gives a view).
     std::size_t ValueLength() const { return value.size(); }
-#if VELK_HAS_STRING_VIEW
-    std::string_view ValueView() const { return std::string_view(value.c_str(), value.size()); }
-#endif
 
     // Deletes every child.
     void Clear();
@@ -494,6 +492,14 @@ private:
     friend struct VelkAccess;
     template <class Item>
     friend class VelkChildIterator;
+
+#if VELK_HAS_STRING_VIEW
+public:
+    // The value as a view, without a copy.
+    std::string_view ValueView() const {
+        return std::string_view(value.c_str(), value.size());
+    }
+#endif
 };
 
 // A name/value pair of an element, linked in its element's attribute set.
@@ -510,13 +516,9 @@ public:
     const char* Value() const { return value.c_str(); }
     void SetValue(const char* text) { value.Assign(text, std::strlen(text)); }
     void SetValue(VelkStringRef text) { value.Assign(text.data(), text.size()); }
-    // Their lengths in bytes and (C++17) views of them; nothing is allocated.
+    // Their lengths in bytes, without a copy (NameView and ValueView below give views).
     std::size_t NameLength() const { return name.size(); }
     std::size_t ValueLength() const { return value.size(); }
-#if VELK_HAS_STRING_VIEW
-    std::string_view NameView() const { return std::string_view(name.c_str(), name.size()); }
-    std::string_view ValueView() const { return std::string_view(value.c_str(), value.size()); }
-#endif
 
     // The value as a number: atoi/atof, 0 when it does not start with one.
     int IntValue() const;
@@ -555,6 +557,17 @@ private:
     friend struct VelkAccess;
     template <class Item>
     friend class VelkAttributeIterator;
+
+#if VELK_HAS_STRING_VIEW
+public:
+    // The name and the value as views, without a copy.
+    std::string_view NameView() const {
+        return std::string_view(name.c_str(), name.size());
+    }
+    std::string_view ValueView() const {
+        return std::string_view(value.c_str(), value.size());
+    }
+#endif
 };
 
 // The ordered attributes of an element, linked both ways from the first to the
@@ -860,20 +873,15 @@ public:
     const char* Parse(const char* p, VelkParsingData* prevData) override;
     const char* Parse(const char* p) { return Parse(p, static_cast<VelkParsingData*>(nullptr)); }
     // The same for text that needs no terminating NUL: length bytes at p, a
-    // string or a view. A NUL byte among them is an error (VELK_ERROR_CHARACTER)
-    // at its position, unless the parse found one before it. The result points
-    // into the given text.
+    // string (or a view, below). A NUL byte among them is an error
+    // (VELK_ERROR_CHARACTER) at its position, unless the parse found one before
+    // it. The result points into the given text.
     const char* Parse(const char* p, std::size_t length, VelkParsingData* prevData) {
         return ParseBytes(p, length, false, prevData);
     }
     const char* Parse(const std::string& text, VelkParsingData* prevData = nullptr) {
         return ParseBytes(text.c_str(), text.size(), true, prevData);
     }
-#if VELK_HAS_STRING_VIEW
-    const char* Parse(std::string_view text, VelkParsingData* prevData = nullptr) {
-        return ParseBytes(text.data(), text.size(), false, prevData);
-    }
-#endif
     // Reads declarations, comments and the like up to the end of the first element.
     void StreamIn(std::istream* in, std::string* tag) override;
 
@@ -902,6 +910,14 @@ private:
     Arena arena;
 
     friend struct VelkAccess;
+
+#if VELK_HAS_STRING_VIEW
+public:
+    // Parses the text of a view, as Parse of a pointer and a length does.
+    const char* Parse(std::string_view text, VelkParsingData* prevData = nullptr) {
+        return ParseBytes(text.data(), text.size(), false, prevData);
+    }
+#endif
 };
 
 // A null-safe navigation step: every step from an empty handle stays empty.
