@@ -110,7 +110,8 @@ TEST(StringArguments, FindWhatTheCStringFormsFind) {
         {r->Attribute(std::string("kk")), r->LastAttribute()->Value()},
         {VelkHandle(r).FirstChildElement(ab).Node(), abNode},
         {VelkHandle(r).ChildElement(aView, 1).Node(), a3},
-        {VelkHandle(r).Child(a, 2).Node(), comment}};
+        {VelkHandle(r).Child(a, 2).Node(), comment},
+        {r->IterateChildren(aView, a1), a3},       {r->IterateChildren(ab, nullptr), abNode}};
     // clang-format on
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
         EXPECT_EQ(cases[i].got, cases[i].expected) << "case " << i;
@@ -122,8 +123,15 @@ TEST(StringArguments, FindWhatTheCStringFormsFind) {
     EXPECT_EQ(Shape(r), "root[k=new,a=x](a('1'),ab('2'),a('3'),<!--a-->)");
 
     int i = 0;
+    double d = 0;
     EXPECT_EQ(VelkElement(std::string("e")).QueryIntAttribute(std::string("n"), &i),
               VELK_ATTR_MISSING);
+    r->SetAttribute("n", "12.5");
+    EXPECT_STREQ(r->Attribute(std::string_view("n"), &i), "12.5");
+    EXPECT_STREQ(r->Attribute(std::string("n"), &d), "12.5");
+    EXPECT_EQ(i, 12);
+    EXPECT_EQ(d, 12.5);
+    EXPECT_EQ(r->QueryDoubleAttribute(std::string_view("n"), &d), VELK_ATTR_OK);
 }
 
 TEST(StringArguments, ViewsAndLengthsOfStoredText) {

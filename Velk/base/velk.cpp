@@ -520,6 +520,12 @@ VelkNode* VelkNode::IterateChildren(const char* name, VelkNode* previous) const 
     return previous->NextSibling(name);
 }
 
+VelkNode* VelkNode::IterateChildren(VelkStringRef name, VelkNode* previous) const {
+    if (!previous) return FirstChild(name);
+    VELK_ASSERT(previous->parent == this);
+    return previous->NextSibling(name);
+}
+
 VelkNode* VelkNode::LinkEndChild(VelkNode* node) {
     if (!node) return nullptr;
     node->parent = this;
@@ -877,6 +883,18 @@ void VelkElement::RemoveAttribute(VelkStringRef name) {
 const char* VelkElement::Attribute(VelkStringRef name) const {
     const VelkAttribute* attribute = attributeSet.Find(name);
     return attribute ? attribute->Value() : nullptr;
+}
+
+const char* VelkElement::Attribute(VelkStringRef name, int* i) const {
+    const char* s = Attribute(name);
+    if (i) *i = s ? std::atoi(s) : 0;
+    return s;
+}
+
+const char* VelkElement::Attribute(VelkStringRef name, double* d) const {
+    const char* s = Attribute(name);
+    if (d) *d = s ? std::atof(s) : 0.0;
+    return s;
 }
 
 int VelkElement::QueryIntAttribute(VelkStringRef name, int* value) const {

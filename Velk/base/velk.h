@@ -381,6 +381,7 @@ public:
     // Walks the children: null gives the first, a child gives the one after it.
     VelkNode* IterateChildren(VelkNode* previous) const;
     VelkNode* IterateChildren(const char* name, VelkNode* previous) const;
+    VelkNode* IterateChildren(VelkStringRef name, VelkNode* previous) const;
 
     // Links node as the last child and takes ownership of it; returns it.
     VelkNode* LinkEndChild(VelkNode* node);
@@ -627,6 +628,8 @@ public:
     // The same; also stores atoi/atof of the value (0 when missing) in *i or *d.
     const char* Attribute(const char* name, int* i) const;
     const char* Attribute(const char* name, double* d) const;
+    const char* Attribute(VelkStringRef name, int* i) const;
+    const char* Attribute(VelkStringRef name, double* d) const;
     // VELK_ATTR_OK, VELK_ATTR_MISSING or VELK_ATTR_NOT_NUMERIC; *value set only on OK.
     int QueryIntAttribute(const char* name, int* value) const;
     int QueryDoubleAttribute(const char* name, double* value) const;
