@@ -52,15 +52,15 @@ TEST(Ranges, YieldTheChildrenElementsAndAttributesInOrder) {
     doc.Parse("<r a='1' b='2' c='3'>t<e/><!--c--><f/><e>x</e><ee/></r>");
     ASSERT_EQ(Status(doc), "ok");
     const VelkElement& root = *doc.FirstChildElement();
-    const std::string bookshelf = "eeXX";
+    const std::string names = "eeXX";  // views of its first one and two bytes
     // One case per line: what the range covers, and its values.
     // clang-format off
     const struct { std::string range, expected; } cases[] = {
         {Values(root.Children()), "t,e,c,f,e,ee"},
         {Values(root.ChildElements()), "e,f,e,ee"},
         {Values(root.ChildElements("e")), "e,e"},
-        {Values(root.ChildElements(std::string_view(bookshelf).substr(0, 1))), "e,e"},
-        {Values(root.ChildElements(std::string_view(bookshelf).substr(0, 2))), "ee"},
+        {Values(root.ChildElements(std::string_view(names).substr(0, 1))), "e,e"},
+        {Values(root.ChildElements(std::string_view(names).substr(0, 2))), "ee"},
         {Values(root.ChildElements("none")), ""},
         {Values(root.Attributes()), "1,2,3"},
         {Values(doc.Children()), "r"},
