@@ -1689,6 +1689,10 @@ bool VelkDocument::LoadFile(const char* fileName) {
                  nullptr, nullptr);
         return false;
     }
+    if (strict) {
+        ParseStrict(this, text.bytes.get(), text.bytes.get() + text.length, nullptr);
+        return !Error();
+    }
     if (!text.length) return false;
     // A NUL byte in the file ends the text that the parser sees.
     Parse(text.bytes.get(), nullptr);

@@ -66,6 +66,26 @@ enum {
     VELK_ERROR_CDATA_UNCLOSED,
     VELK_ERROR_CHARACTER,
     VELK_ERROR_MULTIPLE_ROOTS,
+    VELK_ERROR_ENTITY_UNDECLARED,
+    VELK_ERROR_END_TAG_MISMATCH,
+    VELK_ERROR_COMMENT_HYPHENS,
+    VELK_ERROR_NAME,
+    VELK_ERROR_TAG,
+    VELK_ERROR_ATTRIBUTE_SPACE,
+    VELK_ERROR_ATTRIBUTE_UNQUOTED,
+    VELK_ERROR_ATTRIBUTE_LT,
+    VELK_ERROR_ATTRIBUTE_TWICE,
+    VELK_ERROR_REFERENCE,
+    VELK_ERROR_CHARACTER_REFERENCE,
+    VELK_ERROR_CDATA_END_IN_TEXT,
+    VELK_ERROR_UTF8,
+    VELK_ERROR_PI_TARGET,
+    VELK_ERROR_MARKUP,
+    VELK_ERROR_XML_DECLARATION,
+    VELK_ERROR_ENCODING,
+    VELK_ERROR_MISPLACED,
+    VELK_ERROR_DOCTYPE,
+    VELK_ERROR_UNCLOSED,
     VELK_ERROR_STRING_COUNT
 };
 
@@ -184,6 +204,26 @@ public:
         VELK_ERROR_CDATA_UNCLOSED = TAVARO::VELK_ERROR_CDATA_UNCLOSED,
         VELK_ERROR_CHARACTER = TAVARO::VELK_ERROR_CHARACTER,
         VELK_ERROR_MULTIPLE_ROOTS = TAVARO::VELK_ERROR_MULTIPLE_ROOTS,
+        VELK_ERROR_ENTITY_UNDECLARED = TAVARO::VELK_ERROR_ENTITY_UNDECLARED,
+        VELK_ERROR_END_TAG_MISMATCH = TAVARO::VELK_ERROR_END_TAG_MISMATCH,
+        VELK_ERROR_COMMENT_HYPHENS = TAVARO::VELK_ERROR_COMMENT_HYPHENS,
+        VELK_ERROR_NAME = TAVARO::VELK_ERROR_NAME,
+        VELK_ERROR_TAG = TAVARO::VELK_ERROR_TAG,
+        VELK_ERROR_ATTRIBUTE_SPACE = TAVARO::VELK_ERROR_ATTRIBUTE_SPACE,
+        VELK_ERROR_ATTRIBUTE_UNQUOTED = TAVARO::VELK_ERROR_ATTRIBUTE_UNQUOTED,
+        VELK_ERROR_ATTRIBUTE_LT = TAVARO::VELK_ERROR_ATTRIBUTE_LT,
+        VELK_ERROR_ATTRIBUTE_TWICE = TAVARO::VELK_ERROR_ATTRIBUTE_TWICE,
+        VELK_ERROR_REFERENCE = TAVARO::VELK_ERROR_REFERENCE,
+        VELK_ERROR_CHARACTER_REFERENCE = TAVARO::VELK_ERROR_CHARACTER_REFERENCE,
+        VELK_ERROR_CDATA_END_IN_TEXT = TAVARO::VELK_ERROR_CDATA_END_IN_TEXT,
+        VELK_ERROR_UTF8 = TAVARO::VELK_ERROR_UTF8,
+        VELK_ERROR_PI_TARGET = TAVARO::VELK_ERROR_PI_TARGET,
+        VELK_ERROR_MARKUP = TAVARO::VELK_ERROR_MARKUP,
+        VELK_ERROR_XML_DECLARATION = TAVARO::VELK_ERROR_XML_DECLARATION,
+        VELK_ERROR_ENCODING = TAVARO::VELK_ERROR_ENCODING,
+        VELK_ERROR_MISPLACED = TAVARO::VELK_ERROR_MISPLACED,
+        VELK_ERROR_DOCTYPE = TAVARO::VELK_ERROR_DOCTYPE,
+        VELK_ERROR_UNCLOSED = TAVARO::VELK_ERROR_UNCLOSED,
         VELK_ERROR_STRING_COUNT = TAVARO::VELK_ERROR_STRING_COUNT
     };
 
@@ -632,14 +672,27 @@ public:
     // reference decodes to its UTF-8 bytes, bytes 0x80 to 0xFF are name
     // characters and are written as they are. Nodes of the document parse and
     // print in its model; set it before parsing.
+    // Turning it off turns strict reading off too.
     bool Utf8() const { return utf8; }
-    void SetUtf8(bool on) { utf8 = on; }
+    void SetUtf8(bool on) {
+        utf8 = on;
+        strict = strict && on;
+    }
 
     // Strict reading: off (the default), the library's own lenient grammar.
-    // On, the document is read as XML 1.0 and the first violation of a
-    // well-formedness rule is recorded as an error. Set it before parsing.
+    // On, it implies the UTF-8 model (turning it on turns that on): Parse,
+    // LoadFile and operator>> read the document as XML 1.0 (Fifth Edition),
+    // every byte of the input (operator>> reads the stream to its end), and
+    // record the first violation of a well-formedness rule as an error with
+    // its position. Only UTF-8 (and ASCII) input is read. With condensing off
+    // the tree holds every character of character data, white space between
+    // elements included, line ends read as '\n' everywhere. Set it before
+    // parsing.
     bool Strict() const { return strict; }
-    void SetStrict(bool on) { strict = on; }
+    void SetStrict(bool on) {
+        strict = on;
+        utf8 = utf8 || on;
+    }
 
     // A copy of the name, the top-level nodes and whether there is an error.
     VelkNode* Clone() const override;

@@ -1060,6 +1060,7 @@ VelkNode* VelkNode::Identify(const char* p) {
 // XML: it records an error at its position and ends the parse there, keeping
 // the nodes read before it.
 const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
+    if (strict) return ParseStrict(this, p, p ? p + std::strlen(p) : nullptr, prevData);
     ClearError();
     if (p) p = SkipByteOrderMark(p);
     if (!p || !*p) {
@@ -1804,6 +1805,18 @@ bool Utf8Model(const VelkNode& node) {
     return doc && doc->Utf8();
 }
 
+// Moves the rest of the stream: a strict reading takes the whole document
+// entity, so that what follows the document element is checked too. The end
+// of the stream is where the document ends, not a failure.
+void ReadToEnd(std::istream* in, std::string* tag) {
+    char buffer[4096];
+    while (in->good()) {
+        in->read(buffer, sizeof buffer);
+        tag->append(buffer, static_cast<size_t>(in->gcount()));
+    }
+    if (in->eof() && !in->bad()) in->clear(std::ios::eofbit);
+}
+
 // Moves the text up to the next markup and that markup.
 void StreamLeaf(std::istream* in, std::string* tag, bool utf8) {
     Markup kind;
@@ -1859,6 +1872,10 @@ void VelkElement::StreamIn(std::istream* in, std::string* tag) {
 // Reads the top-level markup (and any text between, which the parse then
 // refuses) up to the end of the first element.
 void VelkDocument::StreamIn(std::istream* in, std::string* tag) {
+    if (strict) {
+        ReadToEnd(in, tag);
+        return;
+    }
     if (!StreamTo(in, '<', tag)) {
         SetError(VELK_ERROR_EMPTY_TAG, nullptr, nullptr);
         return;
@@ -1890,7 +1907,11 @@ std::istream& operator>>(std::istream& in, VelkNode& base) {
     // none: a stream that held no element must not read as a success.
     const int streamError = doc && doc->Error() ? doc->ErrorCode() : VELK_NO_ERROR;
 
-    base.Parse(tag.c_str(), nullptr);
+    if (doc && doc->Strict()) {
+        ParseStrict(doc, tag.c_str(), tag.c_str() + tag.size(), nullptr);
+    } else {
+        base.Parse(tag.c_str(), nullptr);
+    }
 
     if (streamError != VELK_NO_ERROR && !doc->Error()) doc->SetError(streamError, nullptr, nullptr);
     return in;

@@ -1,0 +1,414 @@
+// Strict reading: a table per rule of XML 1.0 well-formedness, each document
+// read as text, from a file and from a stream with the same outcome, and the
+// tree that strict reading builds.
+#include <Velk/base/velk.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "test_util.h"
+
+using namespace TAVARO;
+using namespace velk_test;
+using namespace std::string_literals;
+
+namespace {
+
+// An expected outcome: the error code and where it was found (row and
+// column from 0); code VELK_NO_ERROR for a well-formed document.
+struct Case {
+    std::string xml;
+    int code;
+    int row;
+    int col;
+};
+
+enum class Route { kText, kFile, kStream };
+
+// Reads xml into doc strictly along one route.
+void ReadStrict(const std::string& xml, Route route, VelkDocument* doc) {
+    doc->SetStrict(true);
+    switch (route) {
+        case Route::kText:
+            doc->Parse(xml.c_str(), nullptr);
+            break;
+        case Route::kFile: {
+            const std::string path = TempPath("strict.xml");
+            ASSERT_TRUE(WriteFile(path, xml));
+            doc->LoadFile(path.c_str());
+            std::remove(path.c_str());
+            break;
+        }
+        case Route::kStream: {
+            std::istringstream in(xml);
+            in >> *doc;
+            break;
+        }
+    }
+}
+
+std::string Outcome(const VelkDocument& doc) {
+    if (!doc.Error()) return "ok";
+    return std::string(doc.ErrorMessage()) + " @" + std::to_string(doc.ErrorCursor().row) + ":" +
+           std::to_string(doc.ErrorCursor().col);
+}
+
+std::string Expected(const Case& c) {
+    if (c.code == VELK_NO_ERROR) return "ok";
+    return std::string(VelkBase::errorString[c.code]) + " @" + std::to_string(c.row) + ":" +
+           std::to_string(c.col);
+}
+
+// Every case read along every route.
+void CheckAll(const Case* cases, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const Case& c = cases[i];
+        for (Route route : {Route::kText, Route::kFile, Route::kStream}) {
+            SCOPED_TRACE("route " + std::to_string(static_cast<int>(route)) + ": " +
+                         Printable(c.xml));
+            VelkDocument doc;
+            ReadStrict(c.xml, route, &doc);
+            EXPECT_EQ(Outcome(doc), Expected(c));
+        }
+    }
+}
+
+template <size_t N>
+void CheckAll(const Case (&cases)[N]) {
+    CheckAll(cases, N);
+}
+
+const int OK = VELK_NO_ERROR;
+
+TEST(Strict, DocumentStructure) {
+    const Case cases[] = {
+        {"", VELK_ERROR_DOCUMENT_EMPTY, 0, 0},
+        {" \n ", VELK_ERROR_DOCUMENT_EMPTY, 1, 1},
+        {"<!--c-->", VELK_ERROR_DOCUMENT_EMPTY, 0, 8},
+        {"<a/><b/>", VELK_ERROR_MULTIPLE_ROOTS, 0, 4},
+        {"<a/>\n<!--c--><?p?> \n", OK, 0, 0},
+        {"<a/>x", VELK_ERROR_TEXT_OUTSIDE_ELEMENT, 0, 4},
+        {"x<a/>", VELK_ERROR_TEXT_OUTSIDE_ELEMENT, 0, 0},
+        {"<a/><![CDATA[x]]>", VELK_ERROR_TEXT_OUTSIDE_ELEMENT, 0, 4},
+        {"<a/>\f", VELK_ERROR_CHARACTER, 0, 4},
+        {"</a>", VELK_ERROR_END_TAG_UNEXPECTED, 0, 0},
+        {"<a/></a>", VELK_ERROR_END_TAG_UNEXPECTED, 0, 4},
+        {"<?xml version='1.0'?><a/>", OK, 0, 0},
+        {"\xEF\xBB\xBF<?xml version='1.0'?><a/>", OK, 0, 0},
+        {" <?xml version='1.0'?><a/>", VELK_ERROR_MISPLACED, 0, 1},
+        {"<a/><?xml version='1.0'?>", VELK_ERROR_MISPLACED, 0, 4},
+        {"<?xml version='1.0'?><?xml version='1.0'?><a/>", VELK_ERROR_MISPLACED, 0, 21},
+        {"<!DOCTYPE a><a/>", OK, 0, 0},
+        {"<a/><!DOCTYPE a>", VELK_ERROR_MISPLACED, 0, 4},
+        {"<!DOCTYPE a><!DOCTYPE a><a/>", VELK_ERROR_MISPLACED, 0, 12},
+        {"\xFF\xFE<\0a\0/\0>\0"s, VELK_ERROR_ENCODING, 0, 0},
+        {"\xFE\xFF\0<\0a\0/\0>"s, VELK_ERROR_ENCODING, 0, 0},
+    };
+    CheckAll(cases);
+}
+
+TEST(Strict, Names) {
+    const Case cases[] = {
+        {"<A0/>", OK, 0, 0},
+        {"<0A/>", VELK_ERROR_NAME, 0, 1},
+        {"<:a/>", OK, 0, 0},
+        {"<a:b.c-d_e/>", OK, 0, 0},
+        {"<-a/>", VELK_ERROR_NAME, 0, 1},
+        {"<.a/>", VELK_ERROR_NAME, 0, 1},
+        {"< a/>", VELK_ERROR_NAME, 0, 1},
+        {"<\xC3\x80\xC3\x96\xC3\x98/>", OK, 0, 0},       // U+C0 U+D6 U+D8
+        {"<\xC3\x97/>", VELK_ERROR_NAME, 0, 1},          // U+D7
+        {"<\xC3\xB7/>", VELK_ERROR_NAME, 0, 1},          // U+F7
+        {"<a\xC2\xB7\xCC\x80\xE2\x80\xBF/>", OK, 0, 0},  // U+B7 U+300 U+203F inside
+        {"<\xC2\xB7/>", VELK_ERROR_NAME, 0, 1},          // U+B7 first
+        {"<\xCC\x80/>", VELK_ERROR_NAME, 0, 1},          // U+300 first
+        {"<\xCD\xBF/>", OK, 0, 0},                       // U+37F
+        {"<a\xCD\xBE/>", VELK_ERROR_NAME, 0, 2},         // U+37E
+        {"<\xE2\x80\x8C\xE2\x80\x8D/>", OK, 0, 0},       // U+200C U+200D
+        {"<\xE2\x80\x8E/>", VELK_ERROR_NAME, 0, 1},      // U+200E
+        {"<\xE3\x80\x81/>", OK, 0, 0},                   // U+3001
+        {"<\xE3\x80\x80/>", VELK_ERROR_NAME, 0, 1},      // U+3000
+        {"<\xEF\xB7\x8F/>", OK, 0, 0},                   // U+FDCF
+        {"<\xEF\xB7\x90/>", VELK_ERROR_NAME, 0, 1},      // U+FDD0
+        {"<\xF3\xAF\xBF\xBF/>", OK, 0, 0},               // U+EFFFF
+        {"<\xF3\xB0\x80\x80/>", VELK_ERROR_NAME, 0, 1},  // U+F0000
+        {"<\xC0\x80/>", VELK_ERROR_UTF8, 0, 1},
+        {"<a\xED\xA0\x80/>", VELK_ERROR_UTF8, 0, 2},
+        {"<a b\x01='1'/>", VELK_ERROR_CHARACTER, 0, 4},
+    };
+    CheckAll(cases);
+}
+
+TEST(Strict, StartTags) {
+    const Case cases[] = {
+        {"<a b='c' d=\"e\" />", OK, 0, 0},
+        {"<a b = 'c'\n\td='e'\r\n/>", OK, 0, 0},
+        {"<a b=c/>", VELK_ERROR_ATTRIBUTE_UNQUOTED, 0, 5},
+        {"<a b='<'/>", VELK_ERROR_ATTRIBUTE_LT, 0, 6},
+        {"<a b='&lt;'/>", OK, 0, 0},
+        {"<a b='>'/>", OK, 0, 0},
+        {"<a b='1'c='2'/>", VELK_ERROR_ATTRIBUTE_SPACE, 0, 8},
+        {"<a b='1' c='2'/>", OK, 0, 0},
+        {"<a b='1' b='2'/>", VELK_ERROR_ATTRIBUTE_TWICE, 0, 9},
+        {"<a b='1' B='2'/>", OK, 0, 0},
+        {"<a a0='' a1='' a2='' a3='' a4='' a5='' a6='' a7='' a8='' a9='' a5=''/>",
+         VELK_ERROR_ATTRIBUTE_TWICE, 0, 63},
+        {"<a a0='' a1='' a2='' a3='' a4='' a5='' a6='' a7='' a8='' a9='' a10=''/>", OK, 0, 0},
+        {"<a b/>", VELK_ERROR_TAG, 0, 4},
+        {"<a b='x&'/>", VELK_ERROR_REFERENCE, 0, 7},
+        {"<a b='&#65;&#x42;&amp;'/>", OK, 0, 0},
+        {"<a b='&foo;'/>", VELK_ERROR_ENTITY_UNDECLARED, 0, 6},
+        {"<a b='\x01'/>", VELK_ERROR_CHARACTER, 0, 6},
+        {"<a/ >", VELK_ERROR_TAG, 0, 3},
+        {"<a", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<r><a b='x", VELK_ERROR_UNCLOSED, 0, 3},
+        {"<a>\n <b c='\"'></b>\n</a>", OK, 0, 0},
+    };
+    CheckAll(cases);
+}
+
+TEST(Strict, EndTags) {
+    const Case cases[] = {
+        {"<doc></doc >", OK, 0, 0},
+        {"<doc></DOC>", VELK_ERROR_END_TAG_MISMATCH, 0, 5},
+        {"<a>\n  <b></c>\n</a>", VELK_ERROR_END_TAG_MISMATCH, 1, 5},
+        {"<a><b></a></b>", VELK_ERROR_END_TAG_MISMATCH, 0, 6},
+        {"<a></a b>", VELK_ERROR_TAG, 0, 7},
+        {"<a></>", VELK_ERROR_NAME, 0, 5},
+        {"<a>", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<a>\n<b>x", VELK_ERROR_UNCLOSED, 1, 0},
+        {"<a></a", VELK_ERROR_UNCLOSED, 0, 3},
+    };
+    CheckAll(cases);
+}
+
+TEST(Strict, CharacterData) {
+    const Case cases[] = {
+        {"<doc>]]></doc>", VELK_ERROR_CDATA_END_IN_TEXT, 0, 5},
+        {"<doc>]]&gt; ]] > ]</doc>", OK, 0, 0},
+        {"<a>&</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<a>a & b</a>", VELK_ERROR_REFERENCE, 0, 5},
+        {"<a>\f</a>", VELK_ERROR_CHARACTER, 0, 3},
+        {"<a>\t\r\n\x7F</a>", OK, 0, 0},
+        {"<a>\x1F</a>", VELK_ERROR_CHARACTER, 0, 3},
+        {"<a>\xEF\xBF\xBD\xF4\x8F\xBF\xBF</a>", OK, 0, 0},     // U+FFFD U+10FFFF
+        {"<a>\xEF\xBF\xBE</a>", VELK_ERROR_CHARACTER, 0, 3},   // U+FFFE
+        {"<a>x\xEF\xBF\xBF</a>", VELK_ERROR_CHARACTER, 0, 4},  // U+FFFF
+        {"<a>\xED\xA0\x80</a>", VELK_ERROR_UTF8, 0, 3},        // a surrogate
+        {"<a>\xF4\x90\x80\x80</a>", VELK_ERROR_UTF8, 0, 3},    // above U+10FFFF
+        {"<a>\xE0\x80\x80</a>", VELK_ERROR_UTF8, 0, 3},        // overlong
+        {"<a>\xC1\xBF</a>", VELK_ERROR_UTF8, 0, 3},            // overlong
+        {"<a>\xF0\x80\x80\x80</a>", VELK_ERROR_UTF8, 0, 3},    // overlong
+        {"<a>\x80</a>", VELK_ERROR_UTF8, 0, 3},
+        {"<a>\xC3</a>", VELK_ERROR_UTF8, 0, 3},
+        {"<a>\xF8\x88\x80\x80\x80</a>", VELK_ERROR_UTF8, 0, 3},
+        {"<a>x\0</a>"s, VELK_ERROR_CHARACTER, 0, 4},
+    };
+    // A NUL ends the text that Parse sees; files and streams read past it.
+    CheckAll(cases, sizeof cases / sizeof cases[0] - 1);
+    const Case& nul = cases[sizeof cases / sizeof cases[0] - 1];
+    for (Route route : {Route::kFile, Route::kStream}) {
+        VelkDocument doc;
+        ReadStrict(nul.xml, route, &doc);
+        EXPECT_EQ(Outcome(doc), Expected(nul));
+    }
+    VelkDocument text;
+    ReadStrict(nul.xml, Route::kText, &text);
+    EXPECT_EQ(text.ErrorCode(), VELK_ERROR_UNCLOSED);
+}
+
+TEST(Strict, References) {
+    const Case cases[] = {
+        {"<doc>&#RE;</doc>", VELK_ERROR_REFERENCE, 0, 5},
+        {"<a>&#9;&#xA;&#13;&#x20;&#xD7FF;&#xE000;&#x10FFFF;</a>", OK, 0, 0},
+        {"<a>&#0;</a>", VELK_ERROR_CHARACTER_REFERENCE, 0, 3},
+        {"<a>&#x1;</a>", VELK_ERROR_CHARACTER_REFERENCE, 0, 3},
+        {"<a>&#xFFFE;</a>", VELK_ERROR_CHARACTER_REFERENCE, 0, 3},
+        {"<a>&#xD800;</a>", VELK_ERROR_CHARACTER_REFERENCE, 0, 3},
+        {"<a>&#x110000;</a>", VELK_ERROR_CHARACTER_REFERENCE, 0, 3},
+        {"<a>&#99999999999999999999;</a>", VELK_ERROR_CHARACTER_REFERENCE, 0, 3},
+        {"<a>&#X41;</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<a>&#x41</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<a>&#;</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<a>&#x;</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<a>&#1a;</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<doc>&amp;&lt;&gt;&quot;&apos;</doc>", OK, 0, 0},
+        {"<doc>&foo;</doc>", VELK_ERROR_ENTITY_UNDECLARED, 0, 5},
+        {"<doc>&AMP;</doc>", VELK_ERROR_ENTITY_UNDECLARED, 0, 5},
+        {"<a>&amp</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<a>&1;</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<a>& amp;</a>", VELK_ERROR_REFERENCE, 0, 3},
+        {"<!DOCTYPE doc [<!ENTITY foo 'x'>]><doc>&foo;</doc>", OK, 0, 0},
+    };
+    CheckAll(cases);
+}
+
+TEST(Strict, CommentsInstructionsAndCData) {
+    const Case cases[] = {
+        {"<!-- a -- b --><a/>", VELK_ERROR_COMMENT_HYPHENS, 0, 7},
+        {"<!-- a - b -\n- --><a/>", OK, 0, 0},
+        {"<a><!-- x ---></a>", VELK_ERROR_COMMENT_HYPHENS, 0, 10},
+        {"<a><!----><!---x--></a>", OK, 0, 0},
+        {"<!--<a/>", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<a><!-- \x02 --></a>", VELK_ERROR_CHARACTER, 0, 8},
+        {"<!-x--><a/>", VELK_ERROR_MARKUP, 0, 0},
+        {"<a><!ELEMENT a ANY></a>", VELK_ERROR_MARKUP, 0, 3},
+        {"<?xml-stylesheet href='a'?><a/>", OK, 0, 0},
+        {"<?pi?><a><?pi x?y > ?\?></a>", OK, 0, 0},
+        {"<?XML x?><a/>", VELK_ERROR_PI_TARGET, 0, 2},
+        {"<a/><?xMl?>", VELK_ERROR_PI_TARGET, 0, 6},
+        {"<a><?xml version='1.0'?></a>", VELK_ERROR_MISPLACED, 0, 3},
+        {"<?xml?><a/>", VELK_ERROR_XML_DECLARATION, 0, 0},
+        {"<?pi/x?><a/>", VELK_ERROR_PI_TARGET, 0, 4},
+        {"<? pi?><a/>", VELK_ERROR_NAME, 0, 2},
+        {"<a/><?pi x", VELK_ERROR_UNCLOSED, 0, 4},
+        {"<a/><?pi \x0B?>", VELK_ERROR_CHARACTER, 0, 9},
+        {"<a><![CDATA[<&]]]]></a>", OK, 0, 0},
+        {"<a><![CDATA[]]></a>", OK, 0, 0},
+        {"<a><![CDATA [x]]></a>", VELK_ERROR_MARKUP, 0, 3},
+        {"<a><![cdata[x]]></a>", VELK_ERROR_MARKUP, 0, 3},
+        {"<a><![CDATA[x</a>", VELK_ERROR_CDATA_UNCLOSED, 0, 3},
+        {"<a><![CDATA[\x01]]></a>", VELK_ERROR_CHARACTER, 0, 12},
+    };
+    CheckAll(cases);
+}
+
+TEST(Strict, XmlDeclaration) {
+    const Case cases[] = {
+        {"<?xml version='1.1' encoding='utf-8' standalone='no' ?><a/>", OK, 0, 0},
+        {"<?xml version = \"1.0\"\n encoding=\"US-ASCII\"?><a/>", OK, 0, 0},
+        {"<?xml VERSION=\"1.0\"?><a/>", VELK_ERROR_XML_DECLARATION, 0, 6},
+        {"<?xml encoding='UTF-8'?><a/>", VELK_ERROR_XML_DECLARATION, 0, 6},
+        {"<?xml version='1.0' standalone='yes' encoding='UTF-8'?><a/>", VELK_ERROR_XML_DECLARATION,
+         0, 37},
+        {"<?xml version='2.0'?><a/>", VELK_ERROR_XML_DECLARATION, 0, 15},
+        {"<?xml version='1.'?><a/>", VELK_ERROR_XML_DECLARATION, 0, 15},
+        {"<?xml version=1.0?><a/>", VELK_ERROR_XML_DECLARATION, 0, 14},
+        {"<?xml version='1.0\"?><a/>", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<?xml version='1.0' standalone='YES'?><a/>", VELK_ERROR_XML_DECLARATION, 0, 32},
+        {"<?xml version='1.0' encoding='8bit'?><a/>", VELK_ERROR_XML_DECLARATION, 0, 30},
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><a/>", VELK_ERROR_ENCODING, 0, 30},
+        {"<?xml version='1.0'encoding='UTF-8'?><a/>", VELK_ERROR_XML_DECLARATION, 0, 19},
+        {"<?xml version='1.0' ?  ><a/>", VELK_ERROR_XML_DECLARATION, 0, 20},
+        {"<?xml version='1.0'", VELK_ERROR_UNCLOSED, 0, 0},
+    };
+    CheckAll(cases);
+}
+
+TEST(Strict, Doctype) {
+    const Case cases[] = {
+        {"<!DOCTYPE a PUBLIC '-//A//B' \"b.dtd\" [ <!-- ] --> <?p ]?> ]><a/>", OK, 0, 0},
+        {"<!DOCTYPE a SYSTEM \"x'y\"><a/>", OK, 0, 0},
+        {"<!DOCTYPE a [<!ENTITY x ']'>]>\n<a/>", OK, 0, 0},
+        {"<!DOCTYPE\ta\n[\n]\n>\n<a/>", OK, 0, 0},
+        {"<!DOCTYPE><a/>", VELK_ERROR_DOCTYPE, 0, 9},
+        {"<!DOCTYPE 1a><a/>", VELK_ERROR_NAME, 0, 10},
+        {"<!DOCTYPE a SYSTEM><a/>", VELK_ERROR_DOCTYPE, 0, 18},
+        {"<!DOCTYPE a PUBLIC 'x'><a/>", VELK_ERROR_DOCTYPE, 0, 22},
+        {"<!DOCTYPE a PUBLIC '{' 'x'><a/>", VELK_ERROR_DOCTYPE, 0, 20},
+        {"<!DOCTYPE a SYSTEM 'a.dtd' x><a/>", VELK_ERROR_DOCTYPE, 0, 27},
+        {"<!DOCTYPE a [ ] x><a/>", VELK_ERROR_DOCTYPE, 0, 16},
+        {"<!DOCTYPE a [ \x01 ]><a/>", VELK_ERROR_CHARACTER, 0, 14},
+        {"<!DOCTYPE a [", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<!DOCTYPE a [ '", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<!doctype a><a/>", VELK_ERROR_MARKUP, 0, 0},
+    };
+    CheckAll(cases);
+}
+
+// The tree of a strict reading: with condensing off every character of
+// character data, line ends read as LF everywhere; with it on, as the
+// lenient reading condenses.
+TEST(Strict, Trees) {
+    const struct {
+        bool condense;
+        const char* xml;
+        const char* shape;
+    } cases[] = {
+        {false, "<a>\r\n <b/>\r\n</a>", "a('\n ',b,'\n')"},
+        {false, "<a> </a>", "a(' ')"},
+        {false, "<a><![CDATA[x\r\ny\rz]]><?p x\r\ny?><!--\r--></a>",
+         "a('x\ny\nz',<?p x\ny?>,<!--\n-->)"},
+        {false, "<a b='x\r\ny\tz\n' c='&#9;&#xA;&#13;&lt;'/>", "a[b=x y z ,c=\t\n\r<]"},
+        {false, "<a>&#xE9;&#233;&#x10000;&amp;</a>", "a('\xC3\xA9\xC3\xA9\xF0\x90\x80\x80&')"},
+        {false, "<!DOCTYPE a [\r\n]>\r\n<a/>", "<!DOCTYPE a [\n]>,a"},
+        {false, "<?xml version='1.0' encoding='UTF-8' standalone='yes'?><a/>",
+         "<?xml 1.0|UTF-8|yes?>,a"},
+        {true, "<a>  x \n y  <b/> </a>", "a('x y',b)"},
+        {true, "<a>\n  <b> </b>\n</a>", "a(b)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Printable(c.xml));
+        Condensing condensing(c.condense);
+        VelkDocument doc;
+        ReadStrict(c.xml, Route::kText, &doc);
+        EXPECT_EQ(Outcome(doc), "ok");
+        EXPECT_EQ(Shape(&doc), c.shape);
+        EXPECT_EQ(CheckLinks(doc), "");
+    }
+}
+
+// Nodes and the error carry their rows and columns; a parse that starts where
+// an earlier one ended counts on from there.
+TEST(Strict, Locations) {
+    VelkDocument doc;
+    ReadStrict("<!--c-->\n<a\n b='1'>\n  <c/>x</a>", Route::kText, &doc);
+    ASSERT_FALSE(doc.Error());
+    const VelkElement* a = doc.FirstChildElement();
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->Location().row, 1);
+    EXPECT_EQ(a->Location().col, 0);
+    EXPECT_EQ(a->FirstAttribute()->Location().row, 2);
+    EXPECT_EQ(a->FirstAttribute()->Location().col, 1);
+    EXPECT_EQ(a->FirstChildElement()->Location().row, 3);
+    EXPECT_EQ(a->FirstChildElement()->Location().col, 2);
+}
+
+// Strict reading implies the UTF-8 model; leaving the UTF-8 model leaves
+// strict reading; the lenient reading of the same document is unchanged.
+TEST(Strict, SwitchAndLenientReading) {
+    VelkDocument doc;
+    doc.SetStrict(true);
+    EXPECT_TRUE(doc.Utf8());
+    doc.SetUtf8(false);
+    EXPECT_FALSE(doc.Strict());
+    doc.SetUtf8(true);
+    EXPECT_FALSE(doc.Strict());
+
+    VelkDocument lax;
+    lax.SetUtf8(true);
+    lax.Parse("<doc></DOC>", nullptr);
+    EXPECT_FALSE(lax.Error());
+    VelkDocument strict;
+    strict.SetStrict(true);
+    strict.Parse("<doc></DOC>", nullptr);
+    EXPECT_EQ(strict.ErrorCode(), VELK_ERROR_END_TAG_MISMATCH);
+}
+
+// A strict stream read takes the whole stream and leaves it at its end
+// without a failure; a clean document after an error clears it.
+TEST(Strict, StreamReadsToTheEnd) {
+    std::istringstream in("<a/>\n<!--after-->\n");
+    VelkDocument doc;
+    doc.SetStrict(true);
+    in >> doc;
+    EXPECT_FALSE(doc.Error());
+    EXPECT_TRUE(in.eof());
+    EXPECT_FALSE(in.fail());
+    EXPECT_EQ(Shape(&doc), "a,<!--after-->");
+}
+
+// An empty file is not a document.
+TEST(Strict, EmptyFile) {
+    const std::string path = TempPath("empty.xml");
+    ASSERT_TRUE(WriteFile(path, ""));
+    VelkDocument doc;
+    doc.SetStrict(true);
+    EXPECT_FALSE(doc.LoadFile(path.c_str()));
+    EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_DOCUMENT_EMPTY);
+    std::remove(path.c_str());
+}
+
+}  // namespace
