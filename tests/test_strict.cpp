@@ -412,3 +412,140 @@ TEST(Strict, EmptyFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A lenient UTF-8 reading of xml (which takes much that XML does not), then
+// the document switched to strict: what CheckWritable finds in the tree.
+std::string Fault(const char* xml, bool strict = true, bool utf8 = true) {
+    VelkDocument doc;
+    doc.SetUtf8(utf8);
+    doc.Parse(xml, nullptr);
+    doc.SetStrict(strict);
+    doc.SetUtf8(utf8);
+    const VelkBase* where = nullptr;
+    const int code = doc.CheckWritable(&where);
+    if (!code) return where ? "ok but a node" : "ok";
+    return std::string(VelkBase::errorString[code]) + " at " +
+           std::to_string(where->Location().row) + ":" + std::to_string(where->Location().col);
+}
+
+std::string At(int code, const char* place) {
+    return std::string(VelkBase::errorString[code]) + " at " + place;
+}
+
+TEST(StrictWriting, CheckWritableFindsWhatXmlCannotHold) {
+    const struct {
+        const char* xml;
+        bool strict;
+        bool utf8;
+        std::string fault;
+    } cases[] = {
+        {"<?xml version='1.0'?><!DOCTYPE a><a b='1'>x<!--c--><?p d?><![CDATA[]]>]]></a>", true,
+         true, "ok"},
+        {"<a><b\xC3\x97/></a>", true, true, At(VELK_ERROR_NAME, "0:3")},
+        {"<a b\xC3\x97='1'/>", true, true, At(VELK_ERROR_NAME, "0:3")},
+        {"<a><0b/></a>", true, true, At(VELK_ERROR_MARKUP, "0:3")},
+        {"<a>\n<!--x--y--></a>", true, true, At(VELK_ERROR_COMMENT_HYPHENS, "1:0")},
+        {"<a><!--x---></a>", true, true, At(VELK_ERROR_COMMENT_HYPHENS, "0:3")},
+        {"<a><!--x- --></a>", true, true, "ok"},
+        {"<a><?p x?></a>", true, true, "ok"},
+        {"<a><?xml-x?></a>", true, true, "ok"},
+        {"<a><?XmL x?></a>", true, true, At(VELK_ERROR_PI_TARGET, "0:3")},
+        {"<a><?p/x?></a>", true, true, At(VELK_ERROR_PI_TARGET, "0:3")},
+        {"<a><? p?></a>", true, true, At(VELK_ERROR_NAME, "0:3")},
+        {"<a><!foo></a>", true, true, At(VELK_ERROR_MARKUP, "0:3")},
+        {"<a>\x01</a>", true, true, At(VELK_ERROR_CHARACTER, "0:3")},
+        {"<a>\xC3</a>", true, true, At(VELK_ERROR_UTF8, "0:3")},
+        {"<a>\xED\xA0\x80</a>", true, true, At(VELK_ERROR_UTF8, "0:3")},
+        {"<a>\xEF\xBF\xBF</a>", true, true, At(VELK_ERROR_CHARACTER, "0:3")},
+        {"<a b='\x02'/>", true, true, At(VELK_ERROR_CHARACTER, "0:3")},
+        {"<?xml version='2.0'?><a/>", true, true, At(VELK_ERROR_XML_DECLARATION, "0:0")},
+        {"<?xml version='1.0' standalone='maybe'?><a/>", true, true,
+         At(VELK_ERROR_XML_DECLARATION, "0:0")},
+        {"<?xml version='1.0' encoding='latin1'?><a/>", true, true, At(VELK_ERROR_ENCODING, "0:0")},
+        {"<a/><b/>", true, true, At(VELK_ERROR_MULTIPLE_ROOTS, "0:4")},
+        {"<!--only-->", true, true, At(VELK_ERROR_DOCUMENT_EMPTY, "0:0")},
+        // The UTF-8 model without strict reading: control characters only.
+        {"<a>\x01</a>", false, true, At(VELK_ERROR_CHARACTER, "0:3")},
+        {"<a b='\x02'/>", false, true, At(VELK_ERROR_CHARACTER, "0:3")},
+        {"<a><!--x--y--><0b/></a>", false, true, "ok"},
+        // The byte model writes every byte as a reference it reads back.
+        {"<a>\x01</a>", false, false, "ok"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Printable(c.xml));
+        EXPECT_EQ(Fault(c.xml, c.strict, c.utf8), c.fault);
+    }
+}
+
+// A tree built by a caller: an empty element name and a comment ending in '-'.
+TEST(StrictWriting, CallerBuiltTrees) {
+    VelkDocument doc;
+    doc.SetStrict(true);
+    VelkElement* root = AddElement(&doc, "r");
+    const VelkBase* where = nullptr;
+    EXPECT_EQ(doc.CheckWritable(&where), VELK_NO_ERROR);
+    EXPECT_EQ(where, nullptr);
+    VelkNode* comment = root->LinkEndChild(Comment("x-"));
+    EXPECT_EQ(doc.CheckWritable(&where), VELK_ERROR_COMMENT_HYPHENS);
+    EXPECT_EQ(where, comment);
+    root->RemoveChild(comment);
+    VelkElement* empty = AddElement(root, "");
+    EXPECT_EQ(doc.CheckWritable(), VELK_ERROR_NAME);
+    EXPECT_EQ(doc.CheckWritable(&where), VELK_ERROR_NAME);
+    EXPECT_EQ(where, empty);
+}
+
+// SaveFile writes nothing of a tree it finds fault with, and says why.
+TEST(StrictWriting, SaveFileRefusesWhatXmlCannotHold) {
+    const std::string path = TempPath("refused.xml");
+    std::remove(path.c_str());
+    VelkDocument doc;
+    doc.SetStrict(true);
+    doc.Parse("<a>\n <b>x</b></a>", nullptr);
+    ASSERT_FALSE(doc.Error());
+    doc.FirstChildElement()->FirstChildElement()->SetValue("0b");
+    EXPECT_FALSE(doc.SaveFile(path.c_str()));
+    EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_NAME);
+    EXPECT_EQ(doc.ErrorCursor().row, 1);
+    EXPECT_EQ(doc.ErrorCursor().col, 1);
+    EXPECT_EQ(std::fopen(path.c_str(), "r"), nullptr);
+
+    doc.FirstChildElement()->FirstChildElement()->SetValue("b");
+    doc.ClearError();
+    EXPECT_TRUE(doc.SaveFile(path.c_str()));
+    VelkDocument back;
+    back.SetStrict(true);
+    EXPECT_TRUE(back.LoadFile(path.c_str()));
+    EXPECT_EQ(Shape(&back), "a(b('x'))");
+    std::remove(path.c_str());
+}
+
+// What a strict reading gives, written in compact form and read strictly
+// again, gives the same tree, condensing off.
+TEST(StrictWriting, CompactFormReadsBackTheSame) {
+    const char* const documents[] = {
+        "<a b='x&#9;y&#10;z\"&apos;' c=\"&lt;&amp;&gt;\">\r\n t\r "
+        "<![CDATA[]]]]><![CDATA[>]]><!--\r\n--> </a>",
+        "<a>&#xD;&#x85;&#x2028;\xC3\xA9<b/>\t</a>",
+        "<?xml version='1.0' encoding=\"utf-8\"?><!DOCTYPE a SYSTEM 'x\"y'><a><?p \r\n?></a>",
+    };
+    Condensing condensing(false);
+    for (const char* xml : documents) {
+        SCOPED_TRACE(Printable(xml));
+        VelkDocument first;
+        first.SetStrict(true);
+        first.Parse(xml, nullptr);
+        ASSERT_FALSE(first.Error()) << first.ErrorMessage();
+        EXPECT_EQ(first.CheckWritable(), VELK_NO_ERROR);
+        const std::string written = Compact(first);
+        VelkDocument second;
+        second.SetStrict(true);
+        second.Parse(written.c_str(), nullptr);
+        EXPECT_FALSE(second.Error()) << second.ErrorMessage() << " in " << Printable(written);
+        EXPECT_EQ(Shape(&second), Shape(&first));
+    }
+}
+
+}  // namespace

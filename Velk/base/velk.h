@@ -645,9 +645,23 @@ public:
     // Replace the tree with the parsed contents of a file; true when no error.
     bool LoadFile();
     bool LoadFile(const char* fileName);
-    // Write the pretty form to a file; true when it could be opened.
+    // Write the pretty form to a file; true when it could be opened. A tree
+    // that CheckWritable finds fault with is not written: false, with that
+    // error recorded (at the faulty node's position when it was parsed).
     bool SaveFile() const;
     bool SaveFile(const char* fileName) const;
+    // Whether the tree can be written as text that the document's own reading
+    // reads back the same: VELK_NO_ERROR, or the code of the first fault found
+    // (in document order), the node or attribute holding it in *where when
+    // where is not null. A strict document must hold XML: well-formed names,
+    // comments without "--" and not ending in '-', processing instructions
+    // with a Name other than "xml" as target and no "?>" inside, declaration
+    // values of their syntax, valid UTF-8 of characters XML allows, one
+    // element at the top and no text there but white space. In the UTF-8
+    // model no control character but tab, line feed and carriage return,
+    // which XML cannot hold in any form. The byte model writes every byte in
+    // a form it reads back.
+    int CheckWritable(const VelkBase** where = nullptr) const;
 
     // Whether an error is recorded.
     bool Error() const { return hasError; }
@@ -671,8 +685,8 @@ public:
     // &#xHH;. On, the document is UTF-8 as XML readers see it: every character
     // reference decodes to its UTF-8 bytes, bytes 0x80 to 0xFF are name
     // characters and are written as they are. Nodes of the document parse and
-    // print in its model; set it before parsing.
-    // Turning it off turns strict reading off too.
+    // print in its model; set it before parsing. Turning it off turns strict
+    // reading off too.
     bool Utf8() const { return utf8; }
     void SetUtf8(bool on) {
         utf8 = on;
@@ -717,13 +731,14 @@ private:
         std::size_t nextSize;
     };
 
-    bool hasError;
-    int errorCode;
-    std::string errorMessage;
+    // Mutable: SaveFile, a const call, records why it refuses to write.
+    mutable bool hasError;
+    mutable int errorCode;
+    mutable std::string errorMessage;
     int tabSize;
     bool utf8;
     bool strict;
-    VelkCursor errorCursor;
+    mutable VelkCursor errorCursor;
     Arena arena;
 
     friend struct VelkAccess;

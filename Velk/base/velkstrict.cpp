@@ -835,7 +835,170 @@ const char* StrictReader::CData(const char* p, VelkNode* parent) {
     return KeepNormalised(&VelkAccess::Value(*text), body, end) ? end + 3 : nullptr;
 }
 
+// ---------------------------------------------------------------------------
+// What a tree can be written as
+
+// The first fault of s as the text of characters: VELK_ERROR_UTF8,
+// VELK_ERROR_CHARACTER or 0.
+int CharactersFault(const VelkString& s) {
+    const char* p = s.c_str();
+    const char* const end = p + s.size();
+    while (p < end) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x80) {
+            if (c < 0x20 && !Is(*p, kXmlSpace)) return VELK_ERROR_CHARACTER;
+            ++p;
+            continue;
+        }
+        unsigned long code;
+        const size_t n = DecodeUtf8(p, &code);
+        if (!n || n > static_cast<size_t>(end - p)) return VELK_ERROR_UTF8;
+        if (!IsXmlCharCode(code)) return VELK_ERROR_CHARACTER;
+        p += n;
+    }
+    return 0;
+}
+
+// The control characters that no form of XML text holds.
+int ControlFault(const VelkString& s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s.c_str()[i];
+        if (static_cast<unsigned char>(c) < 0x20 && !Is(c, kXmlSpace)) return VELK_ERROR_CHARACTER;
+    }
+    return 0;
+}
+
+int NameFault(const char* p, size_t n) {
+    return n && NameEnd(p) == p + n ? 0 : VELK_ERROR_NAME;
+}
+
+int NameFault(const VelkString& s) {
+    return NameFault(s.c_str(), s.size());
+}
+
+// A comment's body: characters, no "--", no '-' last (it would join "-->").
+int CommentFault(const VelkString& s) {
+    if (const int fault = CharactersFault(s)) return fault;
+    const std::string_view body(s.c_str(), s.size());
+    const bool hyphens = body.find("--") != std::string_view::npos;
+    return hyphens || (!body.empty() && body.back() == '-') ? VELK_ERROR_COMMENT_HYPHENS : 0;
+}
+
+// Markup kept as it stands: a processing instruction ("?target data?") or a
+// DOCTYPE ("!DOCTYPE name ...").
+int MarkupFault(const VelkString& s) {
+    if (const int fault = CharactersFault(s)) return fault;
+    const std::string_view text(s.c_str(), s.size());
+    if (text.size() > 9 && text.compare(0, 8, "!DOCTYPE") == 0 && Is(text[8], kXmlSpace)) return 0;
+    if (text.size() < 2 || text.front() != '?' || text.back() != '?') return VELK_ERROR_MARKUP;
+    const char* target = s.c_str() + 1;
+    const char* end = NameEnd(target);
+    const size_t length = static_cast<size_t>(end - target);
+    if (!length) return VELK_ERROR_NAME;
+    if (length == 3 && ToLower(target[0]) == 'x' && ToLower(target[1]) == 'm' &&
+        ToLower(target[2]) == 'l')
+        return VELK_ERROR_PI_TARGET;
+    const std::string_view data = text.substr(1 + length, text.size() - 2 - length);
+    if (!data.empty() && !Is(data[0], kXmlSpace)) return VELK_ERROR_PI_TARGET;
+    return data.find("?>") == std::string_view::npos ? 0 : VELK_ERROR_PI_TARGET;
+}
+
+int DeclarationFault(const VelkDeclaration& d) {
+    const std::string& version = VelkAccess::Version(d);
+    const std::string& encoding = VelkAccess::Encoding(d);
+    const std::string& standalone = VelkAccess::Standalone(d);
+    if (!IsVersionNumber(version)) return VELK_ERROR_XML_DECLARATION;
+    if (!encoding.empty() && !IsEncodingName(encoding)) return VELK_ERROR_XML_DECLARATION;
+    if (!encoding.empty() && !IsReadableEncoding(encoding)) return VELK_ERROR_ENCODING;
+    if (!standalone.empty() && standalone != "yes" && standalone != "no")
+        return VELK_ERROR_XML_DECLARATION;
+    return 0;
+}
+
+// The fault of one node of a strict document, its attributes included.
+int StrictFault(const VelkNode& node, const VelkBase** where) {
+    *where = &node;
+    const VelkString& value = VelkAccess::Value(node);
+    switch (node.Type()) {
+        case VelkNode::ELEMENT: {
+            if (const int fault = NameFault(value)) return fault;
+            for (const VelkAttribute* a = node.ToElement()->FirstAttribute(); a; a = a->Next()) {
+                *where = a;
+                if (const int fault = NameFault(VelkAccess::Name(*a))) return fault;
+                if (const int fault = CharactersFault(VelkAccess::Value(*a))) return fault;
+            }
+            return 0;
+        }
+        case VelkNode::TEXT:
+            return CharactersFault(value);
+        case VelkNode::COMMENT:
+            return CommentFault(value);
+        case VelkNode::UNKNOWN:
+            return MarkupFault(value);
+        case VelkNode::DECLARATION:
+            return DeclarationFault(static_cast<const VelkDeclaration&>(node));
+        default:
+            return 0;
+    }
+}
+
+// The fault of one node of a lenient document in the UTF-8 model.
+int ControlCharacterFault(const VelkNode& node, const VelkBase** where) {
+    *where = &node;
+    if (const int fault = ControlFault(VelkAccess::Value(node))) return fault;
+    if (const VelkElement* element = node.ToElement()) {
+        for (const VelkAttribute* a = element->FirstAttribute(); a; a = a->Next()) {
+            *where = a;
+            if (ControlFault(VelkAccess::Name(*a)) || ControlFault(VelkAccess::Value(*a)))
+                return VELK_ERROR_CHARACTER;
+        }
+    }
+    return 0;
+}
+
+// The top level of a strict document: one element, white space for text.
+int TopLevelFault(const VelkDocument& doc, const VelkBase** where) {
+    const VelkNode* root = nullptr;
+    for (const VelkNode* node = doc.FirstChild(); node; node = node->NextSibling()) {
+        *where = node;
+        const VelkText* text = node->ToText();
+        if (text && (text->CDATA() || !text->Blank())) return VELK_ERROR_TEXT_OUTSIDE_ELEMENT;
+        if (!node->ToElement()) continue;
+        if (root) return VELK_ERROR_MULTIPLE_ROOTS;
+        root = node;
+    }
+    *where = root ? nullptr : &doc;
+    return root ? 0 : VELK_ERROR_DOCUMENT_EMPTY;
+}
+
 }  // namespace
+
+int VelkDocument::CheckWritable(const VelkBase** where) const {
+    const VelkBase* found = nullptr;
+    if (!where) where = &found;
+    *where = nullptr;
+    if (!utf8) return VELK_NO_ERROR;
+    if (strict) {
+        if (const int fault = TopLevelFault(*this, where)) return fault;
+    }
+    // Every node in document order, walked over the parent and sibling links.
+    const VelkNode* node = FirstChild();
+    while (node) {
+        const int fault = strict ? StrictFault(*node, where) : ControlCharacterFault(*node, where);
+        if (fault) return fault;
+        if (node->FirstChild()) {
+            node = node->FirstChild();
+            continue;
+        }
+        while (node && !node->NextSibling()) {
+            node = node->Parent();
+            if (node == this) node = nullptr;
+        }
+        if (node) node = node->NextSibling();
+    }
+    *where = nullptr;
+    return VELK_NO_ERROR;
+}
 
 const char* ParseStrict(VelkDocument* document, const char* p, const char* end,
                         VelkParsingData* prevData) {
