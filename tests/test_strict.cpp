@@ -241,6 +241,8 @@ TEST(Strict, References) {
         {"<a>&1;</a>", VELK_ERROR_REFERENCE, 0, 3},
         {"<a>& amp;</a>", VELK_ERROR_REFERENCE, 0, 3},
         {"<!DOCTYPE doc [<!ENTITY foo 'x'>]><doc>&foo;</doc>", OK, 0, 0},
+        {"<!DOCTYPE doc><doc>&foo;</doc>", VELK_ERROR_ENTITY_UNDECLARED, 0, 19},
+        {"<!DOCTYPE doc SYSTEM 'd.dtd'><doc>&foo;</doc>", OK, 0, 0},
     };
     CheckAll(cases);
 }

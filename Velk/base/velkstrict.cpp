@@ -238,7 +238,8 @@ private:
     std::string& text_;
     bool condense_;
     bool doctype_ = false;
-    std::vector<const char*> open_;               // the start tags of the open elements
+    bool declarations_ = false;      // the DOCTYPE has an internal subset or names an external one
+    std::vector<const char*> open_;  // the start tags of the open elements
     std::unordered_set<std::string_view> names_;  // of a start tag with many attributes
 };
 
@@ -407,10 +408,12 @@ const char* StrictReader::Doctype(const char* p) {
         q = ExternalId(r, opened);
         if (!q) return nullptr;
         r = Space(q);
+        declarations_ = true;
     }
     if (*r == '[') {
         const char* subsetEnd = SubsetEnd(r + 1, opened);
         if (!subsetEnd || !InternalSubset(r + 1, subsetEnd)) return nullptr;
+        declarations_ = true;
         r = Space(subsetEnd + 1);
     }
     if (*r != '>') return Unexpected(r, VELK_ERROR_DOCTYPE, opened);
@@ -759,11 +762,12 @@ const char* StrictReader::CharReference(const char* p, std::string* out) {
 }
 
 // A reference at p, ending before after, to an entity other than the five
-// predefined ones. Without a DOCTYPE no other entity is declared. The
-// entities that a DOCTYPE declares are the DTD code's to expand; until it
-// knows them, the reference is kept as written.
+// predefined ones. Without a DOCTYPE that has an internal subset or names an
+// external one, no other entity is declared. The entities that a DOCTYPE
+// declares are the DTD code's to expand; until it knows them, the reference
+// is kept as written.
 const char* StrictReader::NamedReference(const char* p, const char* after, std::string* out) {
-    if (!doctype_) return Fail(VELK_ERROR_ENTITY_UNDECLARED, p);
+    if (!declarations_) return Fail(VELK_ERROR_ENTITY_UNDECLARED, p);
     out->append(p, static_cast<size_t>(after - p));
     return after;
 }
