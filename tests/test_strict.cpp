@@ -61,16 +61,19 @@ std::string Expected(const Case& c) {
            std::to_string(c.col);
 }
 
-// Every case read along every route.
+// Every case read along every route, condensing on and off.
 void CheckAll(const Case* cases, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         const Case& c = cases[i];
         for (Route route : {Route::kText, Route::kFile, Route::kStream}) {
-            SCOPED_TRACE("route " + std::to_string(static_cast<int>(route)) + ": " +
-                         Printable(c.xml));
-            VelkDocument doc;
-            ReadStrict(c.xml, route, &doc);
-            EXPECT_EQ(Outcome(doc), Expected(c));
+            for (bool condense : {true, false}) {
+                SCOPED_TRACE("route " + std::to_string(static_cast<int>(route)) +
+                             (condense ? ", condensing: " : ": ") + Printable(c.xml));
+                Condensing condensing(condense);
+                VelkDocument doc;
+                ReadStrict(c.xml, route, &doc);
+                EXPECT_EQ(Outcome(doc), Expected(c));
+            }
         }
     }
 }
@@ -204,6 +207,10 @@ TEST(Strict, CharacterData) {
         {"<a>\x80</a>", VELK_ERROR_UTF8, 0, 3},
         {"<a>\xC3</a>", VELK_ERROR_UTF8, 0, 3},
         {"<a>\xF8\x88\x80\x80\x80</a>", VELK_ERROR_UTF8, 0, 3},
+        {"<a>0123456789abcdef0123456789abcdef\x01</a>", VELK_ERROR_CHARACTER, 0, 35},
+        {"<a>0123456789abcdef 0123456789abcdef]]></a>", VELK_ERROR_CDATA_END_IN_TEXT, 0, 36},
+        {"<a>0123456789abcdef  0123456789abcdef\xC3(</a>", VELK_ERROR_UTF8, 0, 37},
+        {"<a>0123456789abcdef0123456789abcdef&</a>", VELK_ERROR_REFERENCE, 0, 35},
         {"<a>x\0</a>"s, VELK_ERROR_CHARACTER, 0, 4},
     };
     // A NUL ends the text that Parse sees; files and streams read past it.
@@ -349,6 +356,34 @@ TEST(Strict, Trees) {
         EXPECT_EQ(Outcome(doc), "ok");
         EXPECT_EQ(Shape(&doc), c.shape);
         EXPECT_EQ(CheckLinks(doc), "");
+    }
+}
+
+// Condensing, strict reading gives the lenient UTF-8 reading's tree of a
+// well-formed document: long runs (read sixteen bytes a step) with single and
+// repeated white space, references and multi-byte characters at every offset.
+TEST(Strict, CondensedTextsAsTheLenientReadingGivesThem) {
+    Condensing condensing(true);
+    std::string long_text;
+    for (int i = 0; i < 40; ++i)
+        long_text += std::string(static_cast<size_t>(i % 7), 'w') + (i % 3 ? " " : "  \t\n ") +
+                     (i % 5 ? "" : "&amp;&#x20;\xC3\xA9") + (i % 11 ? "" : "]]");
+    const std::string documents[] = {
+        "<a>" + long_text + "</a>",
+        "<a>  " + long_text + "<b>" + long_text + "</b>" + long_text + "  </a>",
+        "<a b='" + long_text + "'>\r\n" + long_text + "\r\n</a>",
+        "<a>0123456789abcdef0123456789abcdef x</a>",
+        "<a>0123456789abcdef 0123456789abcdef0 <b/> 0123456789abcdef0123456789ab cd</a>",
+    };
+    for (const std::string& xml : documents) {
+        SCOPED_TRACE(Printable(xml));
+        VelkDocument lax, strict;
+        lax.SetUtf8(true);
+        lax.Parse(xml.c_str(), nullptr);
+        ReadStrict(xml, Route::kText, &strict);
+        ASSERT_FALSE(lax.Error());
+        EXPECT_EQ(Outcome(strict), "ok");
+        EXPECT_EQ(Shape(&strict), Shape(&lax));
     }
 }
 
