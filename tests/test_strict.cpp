@@ -437,6 +437,21 @@ TEST(Strict, StreamReadsToTheEnd) {
     EXPECT_EQ(Shape(&doc), "a,<!--after-->");
 }
 
+// Nesting is walked without recursion: a deep document reads, and one left
+// open reports its innermost element.
+TEST(Strict, DeepNesting) {
+    const int depth = 100000;
+    std::string xml;
+    for (int i = 0; i < depth; ++i) xml += "<a>";
+    VelkDocument open;
+    ReadStrict(xml, Route::kText, &open);
+    EXPECT_EQ(Outcome(open), Expected({"", VELK_ERROR_UNCLOSED, 0, 3 * (depth - 1)}));
+    for (int i = 0; i < depth; ++i) xml += "</a>";
+    VelkDocument closed;
+    ReadStrict(xml, Route::kText, &closed);
+    EXPECT_EQ(Outcome(closed), "ok");
+}
+
 // An empty file is not a document.
 TEST(Strict, EmptyFile) {
     const std::string path = TempPath("empty.xml");
