@@ -524,10 +524,24 @@ TEST(StrictWriting, CheckWritableFindsWhatXmlCannotHold) {
         {"<a><!--x--y--><0b/></a>", false, true, "ok"},
         // The byte model writes every byte as a reference it reads back.
         {"<a>\x01</a>", false, false, "ok"},
+        // In every model the pretty form writes comments as they are.
+        {"<a><!--x--y-></a>", false, false, "ok"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Printable(c.xml));
         EXPECT_EQ(Fault(c.xml, c.strict, c.utf8), c.fault);
+    }
+}
+
+// A comment holding "-->" would end early when read back, in any model.
+TEST(StrictWriting, CommentsThatWouldEndEarly) {
+    for (bool utf8 : {false, true}) {
+        VelkDocument doc;
+        doc.SetUtf8(utf8);
+        AddElement(&doc, "r")->LinkEndChild(Comment("a-->b"));
+        EXPECT_EQ(doc.CheckWritable(), VELK_ERROR_COMMENT_HYPHENS);
+        EXPECT_FALSE(doc.SaveFile(TempPath("comment.xml").c_str()));
+        EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_COMMENT_HYPHENS);
     }
 }
 

@@ -657,10 +657,10 @@ public:
     // comments without "--" and not ending in '-', processing instructions
     // with a Name other than "xml" as target and no "?>" inside, declaration
     // values of their syntax, valid UTF-8 of characters XML allows, one
-    // element at the top and no text there but white space. In the UTF-8
-    // model no control character but tab, line feed and carriage return,
-    // which XML cannot hold in any form. The byte model writes every byte in
-    // a form it reads back.
+    // element at the top and no text there but white space. A lenient
+    // document: no comment holding "-->" (the pretty form writes comments as
+    // they are); in the UTF-8 model no control character but tab, line feed
+    // and carriage return, which XML cannot hold in any form.
     int CheckWritable(const VelkBase** where = nullptr) const;
 
     // Whether an error is recorded.

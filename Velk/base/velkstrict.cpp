@@ -1010,10 +1010,17 @@ int StrictFault(const VelkNode& node, const VelkBase** where) {
     }
 }
 
-// The fault of one node of a lenient document in the UTF-8 model.
-int ControlCharacterFault(const VelkNode& node, const VelkBase** where) {
+// The fault of one node of a lenient document: in every model a comment body
+// holding "-->", which the pretty form writes as it is and which would end the
+// comment early; in the UTF-8 model control characters.
+int LenientFault(const VelkNode& node, bool utf8, const VelkBase** where) {
     *where = &node;
-    if (const int fault = ControlFault(VelkAccess::Value(node))) return fault;
+    const VelkString& value = VelkAccess::Value(node);
+    if (node.Type() == VelkNode::COMMENT &&
+        std::string_view(value.c_str(), value.size()).find("-->") != std::string_view::npos)
+        return VELK_ERROR_COMMENT_HYPHENS;
+    if (!utf8) return 0;
+    if (const int fault = ControlFault(value)) return fault;
     if (const VelkElement* element = node.ToElement()) {
         for (const VelkAttribute* a = element->FirstAttribute(); a; a = a->Next()) {
             *where = a;
@@ -1045,14 +1052,13 @@ int VelkDocument::CheckWritable(const VelkBase** where) const {
     const VelkBase* found = nullptr;
     if (!where) where = &found;
     *where = nullptr;
-    if (!utf8) return VELK_NO_ERROR;
     if (strict) {
         if (const int fault = TopLevelFault(*this, where)) return fault;
     }
     // Every node in document order, walked over the parent and sibling links.
     const VelkNode* node = FirstChild();
     while (node) {
-        const int fault = strict ? StrictFault(*node, where) : ControlCharacterFault(*node, where);
+        const int fault = strict ? StrictFault(*node, where) : LenientFault(*node, utf8, where);
         if (fault) return fault;
         if (node->FirstChild()) {
             node = node->FirstChild();
