@@ -183,6 +183,8 @@ TEST(Strict, EndTags) {
         {"<a>", VELK_ERROR_UNCLOSED, 0, 0},
         {"<a>\n<b>x", VELK_ERROR_UNCLOSED, 1, 0},
         {"<a></a", VELK_ERROR_UNCLOSED, 0, 3},
+        {"<r a='1' b='2'>x y", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<r>\n <a b='1'>\n text\n", VELK_ERROR_UNCLOSED, 1, 1},
     };
     CheckAll(cases);
 }
@@ -359,6 +361,20 @@ TEST(Strict, Trees) {
     }
 }
 
+// Where each node and attribute below node begins, in document order.
+std::string Locations(const VelkNode& node) {
+    std::string out;
+    for (const VelkNode* c = node.FirstChild(); c; c = c->NextSibling()) {
+        out += std::to_string(c->Location().row) + ":" + std::to_string(c->Location().col) + " ";
+        if (const VelkElement* e = const_cast<VelkNode*>(c)->ToElement())
+            for (const VelkAttribute* a = e->FirstAttribute(); a; a = a->Next())
+                out += "@" + std::to_string(a->Location().row) + ":" +
+                       std::to_string(a->Location().col) + " ";
+        out += Locations(*c);
+    }
+    return out;
+}
+
 // Condensing, strict reading gives the lenient UTF-8 reading's tree of a
 // well-formed document: long runs (read sixteen bytes a step) with single and
 // repeated white space, references and multi-byte characters at every offset.
@@ -374,6 +390,7 @@ TEST(Strict, CondensedTextsAsTheLenientReadingGivesThem) {
         "<a b='" + long_text + "'>\r\n" + long_text + "\r\n</a>",
         "<a>0123456789abcdef0123456789abcdef x</a>",
         "<a>0123456789abcdef 0123456789abcdef0 <b/> 0123456789abcdef0123456789ab cd</a>",
+        "<a>\n\t x\r\n  y\t\tz <b c='1'\n   d='2'>\r  w</b>\n\t<!--c-->\n</a>",
     };
     for (const std::string& xml : documents) {
         SCOPED_TRACE(Printable(xml));
@@ -384,6 +401,7 @@ TEST(Strict, CondensedTextsAsTheLenientReadingGivesThem) {
         ASSERT_FALSE(lax.Error());
         EXPECT_EQ(Outcome(strict), "ok");
         EXPECT_EQ(Shape(&strict), Shape(&lax));
+        EXPECT_EQ(Locations(strict), Locations(lax));
     }
 }
 

@@ -372,43 +372,6 @@ struct ContentRuns {
     }
 };
 
-// Rows and columns counted by a text read that condenses white space, as the
-// tracker would count them, so that it need not walk the text again: there
-// every line stop (tab, line feed, carriage return) is white space that the
-// read skips, and runs between them are plain columns.
-struct LineCount {
-    int row;
-    int col;           // the column at from
-    const char* from;  // where the last line stop ended
-    int tabSize;
-
-    // Skips white space at p, counting the line stops in it; returns its end.
-    const char* Skip(const char* p) {
-        for (;; ++p) {
-            const char c = *p;
-            if (c == ' ') continue;
-            if (c == '\t') {
-                col = ((col + static_cast<int>(p - from)) / tabSize + 1) * tabSize;
-                from = p + 1;
-            } else if (c == '\n' || c == '\r') {
-                ++row;
-                if (p[1] == (c == '\n' ? '\r' : '\n')) ++p;  // the pair is one line end
-                col = 0;
-                from = p + 1;
-            } else if (!Is(c, kSpace)) {
-                return p;
-            }
-        }
-    }
-
-    VelkCursor At(const char* p) const {
-        VelkCursor cursor;
-        cursor.row = row;
-        cursor.col = col + static_cast<int>(p - from);
-        return cursor;
-    }
-};
-
 // Skips white space at p, counting lines in lines when it is not null.
 const char* SkipSpace(const char* p, LineCount* lines) {
     if (lines) return lines->Skip(p);

@@ -5,6 +5,7 @@
 // a well-formedness rule is recorded with its position and ends the parse.
 #include "velkintern.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -97,18 +98,28 @@ bool StartsWith(const char* p, const char* word) {
     return std::strncmp(p, word, std::strlen(word)) == 0;
 }
 
+// Whether the character at p (from 0x80 up) is a name character, the first
+// of a name when first is set; its length in *n.
+bool IsNameCharAt(const char* p, bool first, size_t* n) {
+    unsigned long code;
+    *n = DecodeUtf8(p, &code);
+    return *n && (first ? IsNameStartCode(code) : IsNameCode(code));
+}
+
 // The end of the name at p, or p when none starts there; nothing is recorded.
+// ASCII name characters are taken a byte at a time through the table.
 const char* NameEnd(const char* p) {
-    const char* const start = p;
+    size_t n;
+    if (Is(*p, kNameStart) || *p == ':') {
+        ++p;
+    } else if (static_cast<unsigned char>(*p) >= 0x80 && IsNameCharAt(p, true, &n)) {
+        p += n;
+    } else {
+        return p;
+    }
     for (;;) {
-        const bool first = p == start;
-        if (Is(*p, first ? kNameStart : kNameChar) || *p == ':') {
-            ++p;
-            continue;
-        }
-        unsigned long code;
-        const size_t n = static_cast<unsigned char>(*p) < 0x80 ? 0 : DecodeUtf8(p, &code);
-        if (!n || !(first ? IsNameStartCode(code) : IsNameCode(code))) return p;
+        while (Is(*p, kNameChar)) ++p;
+        if (static_cast<unsigned char>(*p) < 0x80 || !IsNameCharAt(p, false, &n)) return p;
         p += n;
     }
 }
@@ -160,8 +171,12 @@ int DigitValue(char c, unsigned base) {
 // error recorded.
 class StrictReader {
 public:
-    StrictReader(VelkDocument* doc, const char* end, VelkParsingData* data, std::string* scratch)
+    // Reads [begin, end) with the tracker data, which stands at begin.
+    StrictReader(VelkDocument* doc, const char* begin, const char* end, VelkParsingData* data,
+                 std::string* scratch)
         : doc_(doc),
+          begin_(begin),
+          beginAt_(data->Cursor()),
           end_(end),
           data_(data),
           text_(*scratch),
@@ -171,8 +186,16 @@ public:
     void Document(const char* p);
 
 private:
+    // Records the error at position at. The tracker only goes forward: a
+    // position behind it (the start of markup left open) is counted again
+    // from the start of the input.
     const char* Fail(int code, const char* at) {
-        doc_->SetError(code, at, data_);
+        if (data_ && at && at < VelkAccess::Stamped(*data_)) {
+            VelkParsingData again(begin_, VelkAccess::TabSize(*data_), beginAt_.row, beginAt_.col);
+            doc_->SetError(code, at, &again);
+        } else {
+            doc_->SetError(code, at, data_);
+        }
         return nullptr;
     }
     const char* NoMemory() { return Fail(VELK_ERROR_ALLOCATION, nullptr); }
@@ -190,11 +213,33 @@ private:
     // The length of the character at p, which must be a Char; 0, with the
     // error recorded, when it is not one (or the input ends at p).
     size_t CharAt(const char* p, const char* opened);
-    // Stamps p and records it as where item begins.
+    // Stamps p and records it as where item begins: a short stretch without
+    // a line stop here (most of those between the items of a tag), anything
+    // else by the tracker.
     void Mark(VelkBase& item, const char* p) {
         if (!data_) return;
-        data_->Stamp(p);
+        if (!StampShort(p)) data_->Stamp(p);
         VelkAccess::Location(item) = data_->Cursor();
+    }
+    bool StampShort(const char* now) {
+        constexpr std::ptrdiff_t kShort = 32;
+        const char*& stamp = VelkAccess::Stamped(*data_);
+        if (now < stamp || now - stamp > kShort || VelkAccess::TabSize(*data_) < 1) return false;
+        // Eight bytes a step: a byte below 14 may be a line stop.
+        constexpr std::uint64_t kOnes = 0x0101010101010101u;
+        const char* q = stamp;
+        for (std::uint64_t word; now - q >= 8; q += 8) {
+            std::memcpy(&word, q, sizeof word);
+            if ((word - 14 * kOnes) & ~word & (0x80 * kOnes)) return false;
+        }
+        for (; q < now; ++q)
+            if (Is(*q, kLineStop)) return false;
+        // Written whole, as the tracker writes it: the cursor is read back whole.
+        VelkCursor& cursor = VelkAccess::Cursor(*data_);
+        const int both[2] = {cursor.row, cursor.col + static_cast<int>(now - stamp)};
+        std::memcpy(static_cast<void*>(&cursor), both, sizeof both);
+        stamp = now;
+        return true;
     }
     // Keeps [p, end) in s with every line end ("\r\n" or a lone '\r') as '\n'.
     bool KeepNormalised(VelkString* s, const char* p, const char* end);
@@ -210,6 +255,14 @@ private:
     static const char* Space(const char* p) {
         while (Is(*p, kXmlSpace)) ++p;
         return p;
+    }
+    // Space, counting the line stops skipped in lines when it is not null. A
+    // form feed or vertical tab, white space to the count but no character
+    // XML allows, ends the skip, and the error that follows drops the count.
+    static const char* SkipSpace(const char* p, LineCount* lines) {
+        const char* end = Space(p);
+        if (lines && end != p) lines->Skip(p);
+        return end;
     }
     // The end of the run of character data at p that needs no look; when
     // condensing, a single space between two bytes of such a run stays in it.
@@ -275,7 +328,8 @@ private:
     const char* AttributeValue(const char* p, const char* opened, std::string_view* value);
     const char* EndTag(const char* p, const VelkElement& element);
     const char* CharData(const char* p, VelkElement* parent, const char* opened);
-    bool TextNode(VelkElement* parent, const char* start, const char* from, const char* to);
+    const char* MoreCharData(const char* p, bool pendingSpace, LineCount* lines,
+                             const char* opened);
     const char* Reference(const char* p, std::string* out);
     const char* CharReference(const char* p, std::string* out);
     const char* NamedReference(const char* p, const char* after, std::string* out);
@@ -285,7 +339,9 @@ private:
     const char* Body(const char* p, const char* terminator, const char* opened, int unclosed);
 
     VelkDocument* doc_;
-    const char* end_;  // the terminating NUL of the input
+    const char* begin_;
+    VelkCursor beginAt_;  // where the tracker stood at begin
+    const char* end_;     // the terminating NUL of the input
     const char* start_ = nullptr;
     VelkParsingData* data_;
     std::string& text_;
@@ -734,15 +790,52 @@ const char* StrictReader::EndTag(const char* p, const VelkElement& element) {
 // empty makes no node. Returns the position of the '<' that ends the text.
 const char* StrictReader::CharData(const char* p, VelkElement* parent, const char* opened) {
     if (*p == '<') return p;
-    if (condense_) p = Space(p);
+    // Condensed text counts its own lines (every line stop in it is white
+    // space that the read skips), so that the tracker does not walk it again.
+    LineCount count{};
+    LineCount* lines = nullptr;
+    if (condense_ && data_ && StampShort(p)) {
+        const VelkCursor& at = VelkAccess::Cursor(*data_);
+        count = LineCount{at.row, at.col, p, VelkAccess::TabSize(*data_)};
+        lines = &count;
+    }
+    if (condense_) p = SkipSpace(p, lines);
     const char* const start = p;
+    const VelkCursor startAt = lines ? count.At(start) : VelkCursor();
     // Most texts are one plain run up to the '<': kept straight from the input.
     const char* runEnd = PlainRun(p);
-    p = condense_ ? Space(runEnd) : runEnd;
-    if (*p == '<')
-        return runEnd == start ? p : TextNode(parent, start, start, runEnd) ? p : nullptr;
-    text_.assign(start, static_cast<size_t>(runEnd - start));
-    bool pendingSpace = p != runEnd;
+    p = condense_ ? SkipSpace(runEnd, lines) : runEnd;
+    const bool direct = *p == '<';
+    if (!direct) {
+        text_.assign(start, static_cast<size_t>(runEnd - start));
+        p = MoreCharData(p, p != runEnd, lines, opened);
+        if (!p) return nullptr;
+    }
+    if (lines) {
+        VelkAccess::Cursor(*data_) = count.At(p);
+        VelkAccess::Stamped(*data_) = p;
+    }
+    const char* from = direct ? start : text_.data();
+    const char* to = direct ? runEnd : text_.data() + text_.size();
+    if (from == to) return p;
+    VelkText* text = Create<VelkText>(doc_, "");
+    if (!text) return NoMemory();
+    if (lines) {
+        VelkAccess::Location(*text) = startAt;
+    } else {
+        Mark(*text, start);
+    }
+    parent->LinkEndChild(text);
+    return Keep(doc_, &VelkAccess::Value(*text), from, static_cast<size_t>(to - from)) ? p
+                                                                                       : NoMemory();
+}
+
+// The rest of a text that is more than one plain run, appended to the scratch
+// text: references decoded, line ends read as '\n', white space condensed
+// (a space pending from before when pendingSpace is set). Returns the
+// position of the '<' that ends it.
+const char* StrictReader::MoreCharData(const char* p, bool pendingSpace, LineCount* lines,
+                                       const char* opened) {
     for (;;) {
         const char* run = p;
         p = PlainRun(p);
@@ -752,10 +845,10 @@ const char* StrictReader::CharData(const char* p, VelkElement* parent, const cha
             text_.append(run, static_cast<size_t>(p - run));
         }
         const char c = *p;
-        if (c == '<') break;
+        if (c == '<') return p;
         if (condense_ && Is(c, kXmlSpace)) {
             pendingSpace = true;
-            p = Space(p);
+            p = SkipSpace(p, lines);
             continue;
         }
         if (pendingSpace) text_ += ' ';
@@ -777,19 +870,6 @@ const char* StrictReader::CharData(const char* p, VelkElement* parent, const cha
             p += n;
         }
     }
-    if (text_.empty()) return p;
-    return TextNode(parent, start, text_.data(), text_.data() + text_.size()) ? p : nullptr;
-}
-
-// A text node of the bytes [from, to), begun at start, linked last under parent.
-bool StrictReader::TextNode(VelkElement* parent, const char* start, const char* from,
-                            const char* to) {
-    VelkText* text = Create<VelkText>(doc_, "");
-    if (!text) return NoMemory();
-    Mark(*text, start);
-    parent->LinkEndChild(text);
-    return Keep(doc_, &VelkAccess::Value(*text), from, static_cast<size_t>(to - from)) ||
-           NoMemory();
 }
 
 // Reference ::= EntityRef | CharRef, decoded and appended to out.
@@ -1088,7 +1168,7 @@ const char* ParseStrict(VelkDocument* document, const char* p, const char* end,
     VelkParsingData data(p, document->TabSize(), location.row, location.col);
     VelkAccess::Document(data) = document;
     std::string scratch;
-    StrictReader(document, end, &data, &scratch).Document(p);
+    StrictReader(document, p, end, &data, &scratch).Document(p);
     return nullptr;
 }
 
