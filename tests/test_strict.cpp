@@ -265,6 +265,10 @@ TEST(Strict, CommentsInstructionsAndCData) {
         {"<!--<a/>", VELK_ERROR_UNCLOSED, 0, 0},
         {"<a><!-- \x02 --></a>", VELK_ERROR_CHARACTER, 0, 8},
         {"<!-x--><a/>", VELK_ERROR_MARKUP, 0, 0},
+        {"<a><!-", VELK_ERROR_UNCLOSED, 0, 3},
+        {"<a><![CDA", VELK_ERROR_UNCLOSED, 0, 3},
+        {"<!DOC", VELK_ERROR_UNCLOSED, 0, 0},
+        {"<!", VELK_ERROR_UNCLOSED, 0, 0},
         {"<a><!ELEMENT a ANY></a>", VELK_ERROR_MARKUP, 0, 3},
         {"<?xml-stylesheet href='a'?><a/>", OK, 0, 0},
         {"<?pi?><a><?pi x?y > ?\?></a>", OK, 0, 0},
@@ -468,6 +472,24 @@ TEST(Strict, DeepNesting) {
     VelkDocument closed;
     ReadStrict(xml, Route::kText, &closed);
     EXPECT_EQ(Outcome(closed), "ok");
+}
+
+// Every proper prefix of a document, up to the end of its element, is not
+// well formed, whatever markup the cut falls in.
+TEST(Strict, EveryPrefixIsAnError) {
+    const std::string xml =
+        "\xEF\xBB\xBF<?xml version='1.0' encoding='UTF-8' standalone='no'?>\r\n"
+        "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY e 'x'>]>\n<r a='1&amp;' b=\"&#x41;\">"
+        "<!--c--><?p d?><![CDATA[x]]>t&#233;\xC3\xA9<e/>&e;</r>";
+    for (size_t n = 0; n < xml.size(); ++n) {
+        SCOPED_TRACE(Printable(xml.substr(0, n)));
+        VelkDocument doc;
+        ReadStrict(xml.substr(0, n), Route::kText, &doc);
+        EXPECT_TRUE(doc.Error());
+    }
+    VelkDocument whole;
+    ReadStrict(xml, Route::kText, &whole);
+    EXPECT_EQ(Outcome(whole), "ok");
 }
 
 // An empty file is not a document.

@@ -716,7 +716,8 @@ public:
     void StreamOut(std::ostream* out) const override;
     // Clears the error and appends the top-level nodes parsed from p. Check Error():
     // the result only tells where the parse stopped (null at the end or on failure).
-    // Top-level text that is not markup ends the parse without an error.
+    // Top-level text that is not markup ends the parse without an error (in
+    // strict reading, with one).
     const char* Parse(const char* p, VelkParsingData* prevData) override;
     // Reads declarations, comments and the like up to the end of the first element.
     void StreamIn(std::istream* in, std::string* tag) override;

@@ -452,7 +452,13 @@ void StrictReader::Document(const char* p) {
 const char* StrictReader::Misc(const char* p, VelkNode* parent) {
     if (p[1] == '?') return Instruction(p, parent);
     if (StartsWith(p, "<!--")) return Comment(p, parent);
-    return p[2] ? Fail(VELK_ERROR_MARKUP, p) : AtNul(p + 2, p);
+    // An opener that the end of the input cuts short leaves its markup open.
+    for (const char* opener : {"<!--", "<![CDATA[", "<!DOCTYPE"}) {
+        size_t i = 0;
+        while (p[i] && p[i] == opener[i]) ++i;
+        if (!p[i] && opener[i]) return AtNul(p + i, p);
+    }
+    return Fail(VELK_ERROR_MARKUP, p);
 }
 
 // XMLDecl ::= '<?xml' VersionInfo EncodingDecl? SDDecl? S? '?>', each item
