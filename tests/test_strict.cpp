@@ -252,6 +252,10 @@ TEST(Strict, References) {
         {"<!DOCTYPE doc [<!ENTITY foo 'x'>]><doc>&foo;</doc>", OK, 0, 0},
         {"<!DOCTYPE doc><doc>&foo;</doc>", VELK_ERROR_ENTITY_UNDECLARED, 0, 19},
         {"<!DOCTYPE doc SYSTEM 'd.dtd'><doc>&foo;</doc>", OK, 0, 0},
+        {"<?xml version='1.0' standalone='yes'?><!DOCTYPE doc SYSTEM 'd.dtd'><doc>&foo;</doc>",
+         VELK_ERROR_ENTITY_UNDECLARED, 0, 72},
+        {"<?xml version='1.0' standalone='no'?><!DOCTYPE doc SYSTEM 'd.dtd'><doc>&foo;</doc>", OK,
+         0, 0},
     };
     CheckAll(cases);
 }

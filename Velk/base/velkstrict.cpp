@@ -347,7 +347,9 @@ private:
     std::string& text_;
     bool condense_;
     bool doctype_ = false;
-    bool declarations_ = false;      // the DOCTYPE has an internal subset or names an external one
+    bool standalone_ = false;        // the XML declaration says standalone='yes'
+    bool declarations_ = false;      // entities may be declared: a DOCTYPE with an internal
+                                     // subset, or naming an external one when not standalone
     std::vector<const char*> open_;  // the start tags of the open elements
     std::unordered_set<std::string_view> names_;  // of a start tag with many attributes
 };
@@ -490,6 +492,7 @@ const char* StrictReader::XmlDeclaration(const char* p) {
         if (!q) return nullptr;
         if (standalone != "yes" && standalone != "no")
             return Fail(VELK_ERROR_XML_DECLARATION, q - 1 - standalone.size());
+        standalone_ = standalone == "yes";
         r = Space(q);
     }
     if (r[0] == '?' && r[1] == '>') return r + 2;
@@ -523,7 +526,8 @@ const char* StrictReader::Doctype(const char* p) {
         q = ExternalId(r, opened);
         if (!q) return nullptr;
         r = Space(q);
-        declarations_ = true;
+        // A standalone document may not rely on declarations read from outside.
+        declarations_ = !standalone_;
     }
     if (*r == '[') {
         const char* subsetEnd = SubsetEnd(r + 1, opened);
@@ -913,9 +917,9 @@ const char* StrictReader::CharReference(const char* p, std::string* out) {
 
 // A reference at p, ending before after, to an entity other than the five
 // predefined ones. Without a DOCTYPE that has an internal subset or names an
-// external one, no other entity is declared. The entities that a DOCTYPE
-// declares are the DTD code's to expand; until it knows them, the reference
-// is kept as written.
+// external one (in a document that is not standalone), no other entity is
+// declared. The entities that a DOCTYPE declares are the DTD code's to
+// expand; until it knows them, the reference is kept as written.
 const char* StrictReader::NamedReference(const char* p, const char* after, std::string* out) {
     if (!declarations_) return Fail(VELK_ERROR_ENTITY_UNDECLARED, p);
     out->append(p, static_cast<size_t>(after - p));
