@@ -46,6 +46,9 @@ public:
 
     // Turns row and column tracking off (only the library that has it).
     virtual bool DisableTracking() { return false; }
+    // Chooses the reading of the text, "utf8" (lax) or "strict" (only the
+    // library that has them).
+    virtual bool SetReading(const std::string&) { return false; }
 };
 
 // The libraries in the order the tables show them; ours first.

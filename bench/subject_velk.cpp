@@ -29,6 +29,8 @@ public:
     bool Parse(const char* text, size_t) override {
         doc.reset(new VelkDocument());
         if (!tracking) doc->SetTabSize(0);
+        doc->SetUtf8(reading == "utf8");
+        doc->SetStrict(reading == "strict");
         doc->Parse(text, nullptr);
         return !doc->Error();
     }
@@ -61,10 +63,15 @@ public:
         tracking = false;
         return true;
     }
+    bool SetReading(const std::string& name) override {
+        reading = name;
+        return name == "utf8" || name == "strict";
+    }
 
 private:
     std::unique_ptr<VelkDocument> doc;
     bool tracking = true;
+    std::string reading;  // empty for the default, the byte model
 };
 
 }  // namespace

@@ -1,13 +1,12 @@
-// Round trip, in the character model and condensing mode that the first byte
-// chooses: a document that parses without error is written in the pretty form
-// and in the compact form, read back, and compared with the original; so is
-// the compact form of its first element. Differences that are by design are
-// excluded in tree_diff.h (TreeDiff, Exclusion): the compact form of a
-// document stops after its first element; literal white space condenses when
-// read again and the pretty form adds line breaks and indentation around
-// text; in the byte model a stored "&#xH;"/"&#xHH;" passes the escaper and
-// reads back as the byte it names; comment bodies and declaration values
-// written unescaped; control bytes in the UTF-8 model.
+// Round trip, in the character model, condensing mode and reading (strict or
+// not) that the first byte chooses: a document that parses without error is written in the pretty
+// form and in the compact form, read back, and compared with the original; so is the compact form
+// of its first element. Differences that are by design are excluded in tree_diff.h (TreeDiff,
+// Exclusion): the compact form of a document stops after its first element; literal white space
+// condenses when read again and the pretty form adds line breaks and indentation around text; in
+// the byte model a stored "&#xH;"/"&#xHH;" passes the escaper and reads back as the byte it names;
+// comment bodies and declaration values written unescaped; control bytes in the UTF-8 model. What
+// strict reading reads is written in forms that it reads back.
 #include "fuzz_util.h"
 
 #include <cstdint>
@@ -17,10 +16,11 @@ using namespace TAVARO;
 namespace {
 
 void ReadBack(const VelkNode& original, const std::string& written, velkcheck::Form form,
-              bool condense, bool utf8, const char* what) {
+              bool condense, bool utf8, bool strict, const char* what) {
     if (!velkcheck::Exclusion(original, form, utf8).empty()) return;
     VelkDocument reread;
     reread.SetUtf8(utf8);
+    reread.SetStrict(strict);
     reread.Parse(written.c_str(), nullptr);
     if (reread.Error()) {
         std::fprintf(stderr, "%s: written text does not parse (%s at %d,%d):\n%s\n", what,
@@ -45,27 +45,32 @@ void ReadBack(const VelkNode& original, const std::string& written, velkcheck::F
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const bool condense = data[0] & 1;
-    const bool utf8 = data[0] & 2;
+    const bool strict = data[0] & 4;
+    const bool utf8 = (data[0] & 2) || strict;
     velkfuzz::Condensing condensing(condense);
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     VelkDocument doc;
     doc.SetUtf8(utf8);
+    doc.SetStrict(strict);
     doc.Parse(text.c_str(), nullptr);
     if (doc.Error() || !doc.FirstChild()) return 0;
+    if (strict) {
+        velkfuzz::Require(doc.CheckWritable() == VELK_NO_ERROR, "a strict reading can be written");
+    }
 
-    ReadBack(doc, velkcheck::PrettyText(doc), velkcheck::Form::kPretty, condense, utf8,
+    ReadBack(doc, velkcheck::PrettyText(doc), velkcheck::Form::kPretty, condense, utf8, strict,
              "pretty form");
 
     std::string compact;
     compact << doc;
-    ReadBack(doc, compact, velkcheck::Form::kCompact, condense, utf8,
+    ReadBack(doc, compact, velkcheck::Form::kCompact, condense, utf8, strict,
              "compact form of the document");
 
     if (const VelkElement* root = doc.FirstChildElement()) {
         std::string element;
         element << *root;
-        ReadBack(*root, element, velkcheck::Form::kCompact, condense, utf8,
+        ReadBack(*root, element, velkcheck::Form::kCompact, condense, utf8, strict,
                  "compact form of the first element");
     }
     return 0;

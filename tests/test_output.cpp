@@ -78,8 +78,12 @@ TEST(Output, EachKindInThePrettyAndCompactForms) {
         {new VelkDeclaration("1.0", "UTF-8", "yes"),
          "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>",
          "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>"},
-        {new VelkDeclaration("1\"<&", "", "no"), "<?xml version=\"1\"<&\" standalone=\"no\" ?>",
+        // A value holding a double quote goes between apostrophes in the pretty
+        // form, and one holding both quotes has its double quotes escaped.
+        {new VelkDeclaration("1\"<&", "", "no"), "<?xml version='1\"<&' standalone=\"no\" ?>",
          "<?xml version=\"1&quot;&lt;&amp;\" standalone=\"no\" ?>"},
+        {new VelkDeclaration("1", "a\"'", ""), "<?xml version=\"1\" encoding=\"a&quot;&apos;\" ?>",
+         "<?xml version=\"1\" encoding=\"a&quot;&apos;\" ?>"},
         // The compact form of a document stops after its first element.
         {Doc({Comment("c"), Element("r", {Element("in")}), Text("after"), Element("second")}),
          "    <!--c-->\n    <r>\n        <in />\n    </r>\nafter\n    <second />\n",
@@ -142,6 +146,29 @@ TEST(Output, StreamOperatorChainsAndAFailedStreamTakesNothing) {
     out.setstate(std::ios::badbit);
     out << *a;
     EXPECT_EQ(out.str(), "[<a>t</a><b />");
+}
+
+}  // namespace
+
+namespace {
+
+// A declaration value holding a quote reads back the same from the pretty
+// form, in both character models.
+TEST(Output, DeclarationValuesReadBack) {
+    for (bool utf8 : {false, true}) {
+        for (const char* xml : {"<?xml standalone='no=\"x' ?><a/>",
+                                "<?xml version=\"1'&quot;2\" encoding='&apos;\"' ?><a/>"}) {
+            SCOPED_TRACE(xml);
+            VelkDocument first, second;
+            first.SetUtf8(utf8);
+            second.SetUtf8(utf8);
+            first.Parse(xml, nullptr);
+            ASSERT_FALSE(first.Error());
+            second.Parse(PrettyText(first).c_str(), nullptr);
+            EXPECT_FALSE(second.Error());
+            EXPECT_EQ(Shape(&second), Shape(&first));
+        }
+    }
 }
 
 }  // namespace

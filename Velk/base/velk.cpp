@@ -1534,19 +1534,24 @@ void WriteUnknown(Sink& sink, const VelkNode& unknown) {
 }
 
 // keyword="value" followed by a blank, for each string that is not empty;
-// values are escaped only in the compact form.
+// values are escaped only in the compact form. The pretty form puts a value
+// holding a double quote between apostrophes, and escapes the double quotes
+// of one that holds both, so that the value reads back as it is.
 template <class Sink>
 void WriteDeclarationItem(Sink& sink, const char* keyword, size_t keywordLength,
                           const std::string& value, bool escape) {
     if (value.empty()) return;
+    const bool doubleQuoted = value.find('"') != std::string::npos;
+    const char quote = !escape && doubleQuoted && value.find('\'') == std::string::npos ? '\'' : '"';
     sink.Write(keyword, keywordLength);
-    sink.Put('"');
-    if (escape) {
+    sink.Put(quote);
+    if (escape || (doubleQuoted && quote == '"')) {
         Escape(sink, value, Escaping::kBytes);
     } else {
         WriteString(sink, value);
     }
-    WriteLiteral(sink, "\" ");
+    sink.Put(quote);
+    sink.Put(' ');
 }
 
 template <class Sink>
@@ -1998,6 +2003,10 @@ bool VelkDocument::LoadFile(const char* fileName) {
                  nullptr, nullptr);
         return false;
     }
+    if (strict) {
+        ParseStrict(this, text.bytes.get(), text.bytes.get() + text.length, nullptr);
+        return !Error();
+    }
     if (!text.length) return false;
     // A NUL byte in the file ends the text that the parser sees.
     Parse(text.bytes.get(), nullptr);
@@ -2015,6 +2024,12 @@ bool VelkDocument::LoadFile() {
 }
 
 bool VelkDocument::SaveFile(const char* fileName) const {
+    const VelkBase* fault = nullptr;
+    if (const int code = CheckWritable(&fault)) {
+        const_cast<VelkDocument*>(this)->SetError(code, nullptr, nullptr);
+        errorCursor = fault ? fault->Location() : VelkCursor();
+        return false;
+    }
     FILE* file = std::fopen(fileName, "w");
     if (!file) return false;
     Print(file, 0);

@@ -81,6 +81,26 @@ enum {
     VELK_ERROR_CDATA_UNCLOSED,
     VELK_ERROR_CHARACTER,
     VELK_ERROR_MULTIPLE_ROOTS,
+    VELK_ERROR_ENTITY_UNDECLARED,
+    VELK_ERROR_END_TAG_MISMATCH,
+    VELK_ERROR_COMMENT_HYPHENS,
+    VELK_ERROR_NAME,
+    VELK_ERROR_TAG,
+    VELK_ERROR_ATTRIBUTE_SPACE,
+    VELK_ERROR_ATTRIBUTE_UNQUOTED,
+    VELK_ERROR_ATTRIBUTE_LT,
+    VELK_ERROR_ATTRIBUTE_TWICE,
+    VELK_ERROR_REFERENCE,
+    VELK_ERROR_CHARACTER_REFERENCE,
+    VELK_ERROR_CDATA_END_IN_TEXT,
+    VELK_ERROR_UTF8,
+    VELK_ERROR_PI_TARGET,
+    VELK_ERROR_MARKUP,
+    VELK_ERROR_XML_DECLARATION,
+    VELK_ERROR_ENCODING,
+    VELK_ERROR_MISPLACED,
+    VELK_ERROR_DOCTYPE,
+    VELK_ERROR_UNCLOSED,
     VELK_ERROR_STRING_COUNT
 };
 
@@ -235,6 +255,26 @@ public:
         VELK_ERROR_CDATA_UNCLOSED = TAVARO::VELK_ERROR_CDATA_UNCLOSED,
         VELK_ERROR_CHARACTER = TAVARO::VELK_ERROR_CHARACTER,
         VELK_ERROR_MULTIPLE_ROOTS = TAVARO::VELK_ERROR_MULTIPLE_ROOTS,
+        VELK_ERROR_ENTITY_UNDECLARED = TAVARO::VELK_ERROR_ENTITY_UNDECLARED,
+        VELK_ERROR_END_TAG_MISMATCH = TAVARO::VELK_ERROR_END_TAG_MISMATCH,
+        VELK_ERROR_COMMENT_HYPHENS = TAVARO::VELK_ERROR_COMMENT_HYPHENS,
+        VELK_ERROR_NAME = TAVARO::VELK_ERROR_NAME,
+        VELK_ERROR_TAG = TAVARO::VELK_ERROR_TAG,
+        VELK_ERROR_ATTRIBUTE_SPACE = TAVARO::VELK_ERROR_ATTRIBUTE_SPACE,
+        VELK_ERROR_ATTRIBUTE_UNQUOTED = TAVARO::VELK_ERROR_ATTRIBUTE_UNQUOTED,
+        VELK_ERROR_ATTRIBUTE_LT = TAVARO::VELK_ERROR_ATTRIBUTE_LT,
+        VELK_ERROR_ATTRIBUTE_TWICE = TAVARO::VELK_ERROR_ATTRIBUTE_TWICE,
+        VELK_ERROR_REFERENCE = TAVARO::VELK_ERROR_REFERENCE,
+        VELK_ERROR_CHARACTER_REFERENCE = TAVARO::VELK_ERROR_CHARACTER_REFERENCE,
+        VELK_ERROR_CDATA_END_IN_TEXT = TAVARO::VELK_ERROR_CDATA_END_IN_TEXT,
+        VELK_ERROR_UTF8 = TAVARO::VELK_ERROR_UTF8,
+        VELK_ERROR_PI_TARGET = TAVARO::VELK_ERROR_PI_TARGET,
+        VELK_ERROR_MARKUP = TAVARO::VELK_ERROR_MARKUP,
+        VELK_ERROR_XML_DECLARATION = TAVARO::VELK_ERROR_XML_DECLARATION,
+        VELK_ERROR_ENCODING = TAVARO::VELK_ERROR_ENCODING,
+        VELK_ERROR_MISPLACED = TAVARO::VELK_ERROR_MISPLACED,
+        VELK_ERROR_DOCTYPE = TAVARO::VELK_ERROR_DOCTYPE,
+        VELK_ERROR_UNCLOSED = TAVARO::VELK_ERROR_UNCLOSED,
         VELK_ERROR_STRING_COUNT = TAVARO::VELK_ERROR_STRING_COUNT
     };
 
@@ -818,10 +858,24 @@ public:
     bool LoadFile();
     bool LoadFile(const char* fileName);
     bool LoadFile(VelkStringRef fileName);
-    // Write the pretty form to a file; true when it could be opened.
+    // Write the pretty form to a file; true when it could be opened. A tree
+    // that CheckWritable finds fault with is not written: false, with that
+    // error recorded (at the faulty node's position when it was parsed).
     bool SaveFile() const;
     bool SaveFile(const char* fileName) const;
     bool SaveFile(VelkStringRef fileName) const;
+    // Whether the tree can be written as text that the document's own reading
+    // reads back the same: VELK_NO_ERROR, or the code of the first fault found
+    // (in document order), the node or attribute holding it in *where when
+    // where is not null. A strict document must hold XML: well-formed names,
+    // comments without "--" and not ending in '-', processing instructions
+    // with a Name other than "xml" as target and no "?>" inside, declaration
+    // values of their syntax, valid UTF-8 of characters XML allows, one
+    // element at the top and no text there but white space. A lenient
+    // document: no comment holding "-->" (the pretty form writes comments as
+    // they are); in the UTF-8 model no control character but tab, line feed
+    // and carriage return, which XML cannot hold in any form.
+    int CheckWritable(const VelkBase** where = nullptr) const;
 
     // Whether an error is recorded.
     bool Error() const { return hasError; }
@@ -845,15 +899,28 @@ public:
     // &#xHH;. On, the document is UTF-8 as XML readers see it: every character
     // reference decodes to its UTF-8 bytes, bytes 0x80 to 0xFF are name
     // characters and are written as they are. Nodes of the document parse and
-    // print in its model; set it before parsing.
+    // print in its model; set it before parsing. Turning it off turns strict
+    // reading off too.
     bool Utf8() const { return utf8; }
-    void SetUtf8(bool on) { utf8 = on; }
+    void SetUtf8(bool on) {
+        utf8 = on;
+        strict = strict && on;
+    }
 
     // Strict reading: off (the default), the library's own lenient grammar.
-    // On, the document is read as XML 1.0 and the first violation of a
-    // well-formedness rule is recorded as an error. Set it before parsing.
+    // On, it implies the UTF-8 model (turning it on turns that on): Parse,
+    // LoadFile and operator>> read the document as XML 1.0 (Fifth Edition),
+    // every byte of the input (operator>> reads the stream to its end), and
+    // record the first violation of a well-formedness rule as an error with
+    // its position. Only UTF-8 (and ASCII) input is read. With condensing off
+    // the tree holds every character of character data, white space between
+    // elements included, line ends read as '\n' everywhere. Set it before
+    // parsing.
     bool Strict() const { return strict; }
-    void SetStrict(bool on) { strict = on; }
+    void SetStrict(bool on) {
+        strict = on;
+        utf8 = utf8 || on;
+    }
 
     // White-space condensing of this document's text (see condenseWhiteSpace).
     // Until SetCondenseWhiteSpace chooses, the document follows the global
@@ -872,7 +939,8 @@ public:
     void StreamOut(std::ostream* out) const override;
     // Clears the error and appends the top-level nodes parsed from p. Check Error():
     // the result only tells where the parse stopped (null at the end or on failure).
-    // Top-level text that is not markup ends the parse without an error.
+    // Top-level text that is not markup ends the parse without an error (in
+    // strict reading, with one).
     const char* Parse(const char* p, VelkParsingData* prevData) override;
     const char* Parse(const char* p) { return Parse(p, static_cast<VelkParsingData*>(nullptr)); }
     // The same for text that needs no terminating NUL: length bytes at p, a
@@ -902,14 +970,15 @@ private:
     const char* ParseBytes(const char* p, std::size_t length, bool terminated,
                            VelkParsingData* prevData);
 
-    bool hasError;
-    int errorCode;
-    std::string errorMessage;
+    // Mutable: SaveFile, a const call, records why it refuses to write.
+    mutable bool hasError;
+    mutable int errorCode;
+    mutable std::string errorMessage;
     int tabSize;
     bool utf8;
     bool strict;
     signed char condense;  // -1 while the document follows condenseWhiteSpace
-    VelkCursor errorCursor;
+    mutable VelkCursor errorCursor;
     Arena arena;
 
     friend struct VelkAccess;

@@ -44,6 +44,14 @@ enum ByteClass : unsigned short {
     kNameCharUtf8 = 1 << 8,     // kNameChar and 0x80..0xFF
     kEscapeTextUtf8 = 1 << 9,   // & < > " ' and control bytes but tab and line feed
     kEscapeAttrUtf8 = 1 << 10,  // the same and tab and line feed, which a reader turns into spaces
+    // Strict reading: XML's white space, and the bytes that end a run needing
+    // no look in character data, in an attribute value and in the body of a
+    // comment, processing instruction or CDATA section (NUL, control bytes,
+    // bytes of multi-byte characters and the markup that may end the run).
+    kXmlSpace = 1 << 11,     // space, tab, line feed, carriage return
+    kStrictText = 1 << 12,   // NUL < & ] carriage return, control bytes but tab and line feed, 0x80..0xFF
+    kStrictValue = 1 << 13,  // NUL < & " ' and every control byte, 0x80..0xFF
+    kStrictBody = 1 << 14,   // NUL - ? ] carriage return, control bytes but tab and line feed, 0x80..0xFF
 };
 
 constexpr unsigned short ClassOf(unsigned c) {
@@ -61,6 +69,11 @@ constexpr unsigned short ClassOf(unsigned c) {
     if ((k & kNameChar) || c >= 0x80) k |= kNameCharUtf8;
     if (markup || (control && c != '\t' && c != '\n')) k |= kEscapeTextUtf8;
     if (markup || control) k |= kEscapeAttrUtf8;
+    const bool oddControl = control && c != '\t' && c != '\n';
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') k |= kXmlSpace;
+    if (oddControl || c >= 0x80 || c == '<' || c == '&' || c == ']') k |= kStrictText;
+    if (control || c >= 0x80 || c == '<' || c == '&' || c == '"' || c == '\'') k |= kStrictValue;
+    if (oddControl || c >= 0x80 || c == '-' || c == '?' || c == ']') k |= kStrictBody;
     return k;
 }
 
@@ -82,6 +95,43 @@ inline bool Is(char c, unsigned mask) {
 inline char ToLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
+// Rows and columns counted by a text read that condenses white space, as the
+// tracker would count them, so that it need not walk the text again: there
+// every line stop (tab, line feed, carriage return) is white space that the
+// read skips, and runs between them are plain columns.
+struct LineCount {
+    int row;
+    int col;           // the column at from
+    const char* from;  // where the last line stop ended
+    int tabSize;
+
+    // Skips white space at p, counting the line stops in it; returns its end.
+    const char* Skip(const char* p) {
+        for (;; ++p) {
+            const char c = *p;
+            if (c == ' ') continue;
+            if (c == '\t') {
+                col = ((col + static_cast<int>(p - from)) / tabSize + 1) * tabSize;
+                from = p + 1;
+            } else if (c == '\n' || c == '\r') {
+                ++row;
+                if (p[1] == (c == '\n' ? '\r' : '\n')) ++p;  // the pair is one line end
+                col = 0;
+                from = p + 1;
+            } else if (!Is(c, kSpace)) {
+                return p;
+            }
+        }
+    }
+
+    VelkCursor At(const char* p) const {
+        VelkCursor cursor;
+        cursor.row = row;
+        cursor.col = col + static_cast<int>(p - from);
+        return cursor;
+    }
+};
 
 // Reaches the fields that the public classes keep to themselves.
 struct VelkAccess {
@@ -162,6 +212,12 @@ T* Create(VelkDocument* document, const Args&... args) {
     void* place = Place(document, sizeof(T));
     return place ? ::new (place) T(args...) : nullptr;
 }
+
+// Reads the text [p, end) into document as XML 1.0 (velkstrict.cpp), appending
+// the top-level nodes and recording the first violation of a well-formedness
+// rule; a NUL byte before end is a character XML does not allow. Always null.
+const char* ParseStrict(VelkDocument* document, const char* p, const char* end,
+                        VelkParsingData* prevData);
 
 }  // namespace TAVARO
 

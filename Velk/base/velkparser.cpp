@@ -373,43 +373,6 @@ struct ContentRuns {
     }
 };
 
-// Rows and columns counted by a text read that condenses white space, as the
-// tracker would count them, so that it need not walk the text again: there
-// every line stop (tab, line feed, carriage return) is white space that the
-// read skips, and runs between them are plain columns.
-struct LineCount {
-    int row;
-    int col;           // the column at from
-    const char* from;  // where the last line stop ended
-    int tabSize;
-
-    // Skips white space at p, counting the line stops in it; returns its end.
-    const char* Skip(const char* p) {
-        for (;; ++p) {
-            const char c = *p;
-            if (c == ' ') continue;
-            if (c == '\t') {
-                col = ((col + static_cast<int>(p - from)) / tabSize + 1) * tabSize;
-                from = p + 1;
-            } else if (c == '\n' || c == '\r') {
-                ++row;
-                if (p[1] == (c == '\n' ? '\r' : '\n')) ++p;  // the pair is one line end
-                col = 0;
-                from = p + 1;
-            } else if (!Is(c, kSpace)) {
-                return p;
-            }
-        }
-    }
-
-    VelkCursor At(const char* p) const {
-        VelkCursor cursor;
-        cursor.row = row;
-        cursor.col = col + static_cast<int>(p - from);
-        return cursor;
-    }
-};
-
 // Skips white space at p, counting lines in lines when it is not null.
 const char* SkipSpace(const char* p, LineCount* lines) {
     if (lines) return lines->Skip(p);
@@ -1064,6 +1027,7 @@ VelkNode* VelkNode::Identify(const char* p) {
 // XML: it records an error at its position and ends the parse there, keeping
 // the nodes read before it.
 const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
+    if (strict) return ParseStrict(this, p, p ? p + std::strlen(p) : nullptr, prevData);
     ClearError();
     if (p) p = SkipByteOrderMark(p);
     if (!p || !*p) {
@@ -1875,6 +1839,18 @@ bool Utf8Model(const VelkNode& node) {
     return doc && doc->Utf8();
 }
 
+// Moves the rest of the stream: a strict reading takes the whole document
+// entity, so that what follows the document element is checked too. The end
+// of the stream is where the document ends, not a failure.
+void ReadToEnd(std::istream* in, std::string* tag) {
+    char buffer[4096];
+    while (in->good()) {
+        in->read(buffer, sizeof buffer);
+        tag->append(buffer, static_cast<size_t>(in->gcount()));
+    }
+    if (in->eof() && !in->bad()) in->clear(std::ios::eofbit);
+}
+
 // Moves the text up to the next markup and that markup.
 void StreamLeaf(std::istream* in, std::string* tag, bool utf8) {
     Markup kind;
@@ -1930,6 +1906,10 @@ void VelkElement::StreamIn(std::istream* in, std::string* tag) {
 // Reads the top-level markup (and any text between, which the parse then
 // refuses) up to the end of the first element.
 void VelkDocument::StreamIn(std::istream* in, std::string* tag) {
+    if (strict) {
+        ReadToEnd(in, tag);
+        return;
+    }
     if (!StreamTo(in, '<', tag)) {
         SetError(VELK_ERROR_EMPTY_TAG, nullptr, nullptr);
         return;
@@ -1961,7 +1941,11 @@ std::istream& operator>>(std::istream& in, VelkNode& base) {
     // none: a stream that held no element must not read as a success.
     const int streamError = doc && doc->Error() ? doc->ErrorCode() : VELK_NO_ERROR;
 
-    base.Parse(tag.c_str(), nullptr);
+    if (doc && doc->Strict()) {
+        ParseStrict(doc, tag.c_str(), tag.c_str() + tag.size(), nullptr);
+    } else {
+        base.Parse(tag.c_str(), nullptr);
+    }
 
     if (streamError != VELK_NO_ERROR && !doc->Error()) doc->SetError(streamError, nullptr, nullptr);
     return in;
