@@ -5,8 +5,8 @@
 // Exclusion): the compact form of a document stops after its first element; literal white space
 // condenses when read again and the pretty form adds line breaks and indentation around text; in
 // the byte model a stored "&#xH;"/"&#xHH;" passes the escaper and reads back as the byte it names;
-// comment bodies and declaration values written unescaped; control bytes in the UTF-8 model. What
-// strict reading reads is written in forms that it reads back.
+// comment bodies are written unescaped. What strict reading reads is written in forms that it
+// reads back.
 #include "fuzz_util.h"
 
 #include <cstdint>

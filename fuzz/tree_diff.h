@@ -107,21 +107,10 @@ inline std::string TextAfterReread(const std::string& stored, bool condense, boo
     return out;
 }
 
-// Whether s holds a control byte other than tab, line feed and carriage
-// return: the UTF-8 model writes it as a reference that XML does not allow,
-// which reads back as text.
-inline bool HoldsControl(const std::string& s) {
-    for (unsigned char c : s)
-        if (c < 32 && c != '\t' && c != '\n' && c != '\r') return true;
-    return false;
-}
-
 // Why the written form of this tree cannot read back equal, or "" when it can.
 // The pretty form (and in the UTF-8 model the compact form too) writes comment
-// bodies as they are stored, and the pretty form declaration values: a comment
-// body holding "-->" ends early, a declaration value holding a double quote
-// ends at it, and a NUL byte in either cannot pass through text. In the UTF-8
-// model a control byte has no reference that reads back.
+// bodies as they are stored: a comment body holding "-->" ends early, and a
+// NUL byte cannot pass through text.
 inline std::string Exclusion(const VelkNode& root, Form form, bool utf8) {
     std::vector<const VelkNode*> pending{&root};
     while (!pending.empty()) {
@@ -131,17 +120,6 @@ inline std::string Exclusion(const VelkNode& root, Form form, bool utf8) {
         if (node->Type() == VelkNode::COMMENT && (form == Form::kPretty || utf8) &&
             (value.find("-->") != std::string::npos || value.find('\0') != std::string::npos))
             return "comment body holds \"-->\" or a NUL byte";
-        if (utf8 && node->Type() != VelkNode::DOCUMENT && HoldsControl(value))
-            return "control byte in the UTF-8 model";
-        if (const VelkElement* e = node->ToElement())
-            for (const VelkAttribute* a = e->FirstAttribute(); a && utf8; a = a->Next())
-                if (HoldsControl(a->Value())) return "control byte in the UTF-8 model";
-        if (node->Type() == VelkNode::DECLARATION && form == Form::kPretty) {
-            const VelkDeclaration* d = static_cast<const VelkDeclaration*>(node);
-            for (const char* field : {d->Version(), d->Encoding(), d->Standalone()})
-                if (std::string(field).find('"') != std::string::npos)
-                    return "declaration value holds '\"'";
-        }
         for (const VelkNode* c = node->FirstChild(); c; c = c->NextSibling()) pending.push_back(c);
     }
     return "";

@@ -56,9 +56,10 @@ TEST(RealWorld, TextFileAndStreamReadTheSame) {
         {true, "<r>&#233;|&#xE9;|&#x00E9;|&#0000065;|&#x20;|&#x9;&#xA;|&#xD;</r>", "<r>\xC3\xA9|\xC3\xA9|\xC3\xA9|A| |\t\n|&#x0D;</r>", "ok"},
         {true, "<r>&#xD7FF;|&#xE000;|&#xFFFD;|&#x10000;|&#x10FFFF;</r>",
          "<r>\xED\x9F\xBF|\xEE\x80\x80|\xEF\xBF\xBD|\xF0\x90\x80\x80|\xF4\x8F\xBF\xBF</r>", "ok"},
-        // Characters XML does not allow, and what is no reference at all, stay text.
-        {true, "<r>&#x8;|&#xD800;|&#xFFFE;|&#x110000;|&#99999999999999999999;</r>",
-         "<r>&amp;#x8;|&amp;#xD800;|&amp;#xFFFE;|&amp;#x110000;|&amp;#99999999999999999999;</r>", "ok"},
+        // Control characters decode, so that the references written for them read back;
+        // other characters XML does not allow, and what is no reference at all, stay text.
+        {true, "<r>&#x8;|&#1;|&#x1F;|&#x0;|&#xD800;|&#xFFFE;|&#x110000;|&#99999999999999999999;</r>",
+         "<r>&#x08;|&#x01;|&#x1F;|&amp;#x0;|&amp;#xD800;|&amp;#xFFFE;|&amp;#x110000;|&amp;#99999999999999999999;</r>", "ok"},
         {true, "<r>&#;&#x;&#65|&#xG1;|&amp;#x41;|&lt;&gt;&quot;&apos;</r>", "<r>&amp;#;&amp;#x;&amp;#65|&amp;#xG1;|&amp;#x41;|&lt;&gt;&quot;&apos;</r>", "ok"},
         // Bytes 0x80..0xFF are name characters and written as they are; control bytes are not.
         {true, "<r>caf\xC3\xA9 \x01</r>", "<r>caf\xC3\xA9 &#x01;</r>", "ok"},

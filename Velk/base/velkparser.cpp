@@ -202,9 +202,16 @@ int DigitValue(char c, unsigned base) {
     return -1;
 }
 
+// Whether the lenient UTF-8 reading decodes a reference to the code point: a
+// character XML allows, or a control character other than NUL, which the
+// writers can only put as a reference; so what they write reads back.
+bool IsReadableChar(unsigned long c) {
+    return IsXmlChar(c) || (c >= 0x1 && c < 0x20);
+}
+
 // The character reference "&#" digits ";" or "&#x" hex-digits ";" at p, of a
-// character XML allows: appends its UTF-8 bytes and returns the position after
-// it; null when none stands there.
+// character the lenient UTF-8 reading decodes: appends its UTF-8 bytes and
+// returns the position after it; null when none stands there.
 const char* DecodeCharReference(const char* p, std::string* out) {
     const unsigned base = p[2] == 'x' ? 16 : 10;
     const char* q = p + (base == 16 ? 3 : 2);
@@ -214,7 +221,7 @@ const char* DecodeCharReference(const char* p, std::string* out) {
         code = code * base + static_cast<unsigned>(d);
         if (code > 0x10FFFF) code = 0x110000;  // out of range whatever follows
     }
-    if (q == digits || *q != ';' || !IsXmlChar(code)) return nullptr;
+    if (q == digits || *q != ';' || !IsReadableChar(code)) return nullptr;
     AppendUtf8(code, out);
     return q + 1;
 }
