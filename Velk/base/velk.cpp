@@ -1689,7 +1689,6 @@ bool VelkDocument::LoadFile(const char* fileName) {
                  nullptr, nullptr);
         return false;
     }
-    if (!text.length) return false;
     // A NUL byte in the file ends the text that the parser sees.
     Parse(text.bytes.get(), nullptr);
     return !Error();
