@@ -264,6 +264,10 @@ Decoded Decode(std::string&& bytes) {
     return decoded;
 }
 
+bool IsUtf8OrAscii(const Encoding& encoding) {
+    return IsUtf8(encoding.name) || IsAscii(encoding.name);
+}
+
 bool WrittenAsIs(const std::string& text, const Encoding& encoding) {
     if (IsUtf8(encoding.name)) return true;
     return IsAscii(encoding.name) && FirstNonAscii(text) == text.size();

@@ -45,6 +45,10 @@ bool IsXmlCharacter(unsigned long c);
 // none. UTF-8 and ASCII text is checked where it lies, without a copy.
 Decoded Decode(std::string&& bytes);
 
+// Whether encoding is UTF-8 or ASCII, in which UTF-8 text is written as it is
+// (in ASCII, as long as it holds nothing but ASCII).
+bool IsUtf8OrAscii(const Encoding& encoding);
+
 // Whether UTF-8 text is written in encoding as it is, after the byte-order
 // mark: in UTF-8, and in ASCII when the text holds nothing but ASCII.
 bool WrittenAsIs(const std::string& text, const Encoding& encoding);

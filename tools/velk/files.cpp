@@ -52,19 +52,6 @@ std::string TargetOf(const std::string& path, Replace how) {
     return path;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t wrote = write(fd, p, left);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        p += wrote;
-        left -= static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
 // Gives the new file fd what the replaced file had: its owner and group where
 // the system lets us (root always can; others can keep their own group), then
 // its mode, set last because a change of owner may clear the set-id bits.
@@ -97,23 +84,38 @@ bool ReadWhole(const std::string& path, std::string* bytes, int* error) {
     return read;
 }
 
-bool ReplaceFile(const std::string& path, Replace how, const std::string& head,
-                 const std::string& body, int* error) {
-    const std::string target = TargetOf(path, how);
+Replacement::~Replacement() {
+    if (!file) return;
+    std::fclose(file);
+    unlink(temporary.c_str());
+}
+
+bool Replacement::Begin(const std::string& path, Replace how, int* error) {
+    target = TargetOf(path, how);
+    temporary = FolderOf(target) + "/.velk-XXXXXX";
+    const int fd = mkstemp(&temporary[0]);
+    if (fd >= 0) file = fdopen(fd, "w");
+    if (file) return true;
+    *error = errno;
+    if (fd >= 0) {
+        close(fd);
+        unlink(temporary.c_str());
+    }
+    return false;
+}
+
+bool Replacement::Commit(int* error) {
     // The new file takes over the attributes of the file that was read, which
     // is where a symbolic link leads even when the link itself is replaced.
     struct stat old;
     const bool keeps = stat(target.c_str(), &old) == 0;
-    std::string temporary = FolderOf(target) + "/.velk-XXXXXX";
-    const int fd = mkstemp(&temporary[0]);
-    if (fd < 0) {
-        *error = errno;
-        return false;
-    }
-    bool done = WriteAll(fd, head) && WriteAll(fd, body) && TakeOver(fd, keeps ? &old : nullptr) &&
-                fsync(fd) == 0;
+    const int fd = fileno(file);
+    bool done = std::fflush(file) == 0 && !std::ferror(file) &&
+                TakeOver(fd, keeps ? &old : nullptr) && fsync(fd) == 0;
     *error = errno;
-    if (close(fd) != 0 && done) {
+    const bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    if (done && !closed) {
         done = false;
         *error = errno;
     }

@@ -20,11 +20,29 @@ enum class Replace {
                     // the file it leads to is replaced
 };
 
-// Writes head and then body into a temporary file beside path and renames it
-// over path. On failure path is untouched, nothing is left behind and *error
-// is the errno that says why.
-bool ReplaceFile(const std::string& path, Replace how, const std::string& head,
-                 const std::string& body, int* error);
+// The new content of a file, written into a temporary file beside it that is
+// renamed over it once complete, so that the file holds either its old or its
+// complete new bytes. Dropped without Commit, the temporary file goes.
+class Replacement {
+public:
+    Replacement() = default;
+    Replacement(const Replacement&) = delete;
+    Replacement& operator=(const Replacement&) = delete;
+    ~Replacement();
+
+    // Creates the temporary file for path; on failure *error says why.
+    bool Begin(const std::string& path, Replace how, int* error);
+    // Where the new content goes.
+    FILE* File() const { return file; }
+    // Gives the new file what the old one had, and puts it in the old one's
+    // place; on failure *error says why, and the old file stays.
+    bool Commit(int* error);
+
+private:
+    std::string target;     // the file replaced
+    std::string temporary;  // the new content
+    FILE* file = nullptr;
+};
 
 }  // namespace velktool
 

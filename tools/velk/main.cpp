@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -361,17 +362,17 @@ std::string Quote(const std::string& what) {
     return what.substr(0, cut) + "...";
 }
 
-// The form a command writes, as UTF-8 text. Room for twice the source's text
-// is taken up front, so that a large form is not copied as it grows (pages
-// that stay unwritten cost no memory).
+velktool::Form FormOf(Command command) {
+    return command == Command::kCompact ? velktool::Form::kCompact : velktool::Form::kPretty;
+}
+
+// The form a command writes, as UTF-8 text, whole. Room for twice the source's
+// text is taken up front, so that a large form is not copied as it grows
+// (pages that stay unwritten cost no memory).
 bool WrittenText(const Source& source, Command command, bool condense, std::string* text,
                  Fault* fault) {
     text->reserve(2 * source.size + 4096);
-    if (command == Command::kCompact) {
-        velktool::CompactForm(source.doc, text);
-        return true;
-    }
-    if (velktool::PrettyForm(source.doc, condense, text)) return true;
+    if (velktool::WriteForm(source.doc, FormOf(command), condense, text)) return true;
     fault->message = std::strerror(ENOMEM);
     return false;
 }
@@ -513,37 +514,98 @@ int RunCheck(const Options& options) {
     return status;
 }
 
-bool WriteOut(const Options& options, const std::string& input, const std::string& head,
-              const std::string& body) {
-    if (!options.inPlace && (options.output.empty() || options.output == kStdinArg)) {
-        std::fwrite(head.data(), 1, head.size(), stdout);
-        std::fwrite(body.data(), 1, body.size(), stdout);
-        return FinishStandardOutput();
-    }
-    const std::string& path = options.inPlace ? input : options.output;
+// Writes the form of source to file as it is made, a piece at a time, in
+// an encoding that UTF-8 text is written in as it is (UTF-8, or ASCII, where a
+// piece that holds other characters goes through iconv), so that the whole
+// form is never held. On failure, fault says why, or is empty for a failed
+// write, which errno explains.
+bool StreamForm(const Source& source, Command command, FILE* file, Fault* fault) {
+    const velktool::Encoding& encoding = source.encoding;
+    const velktool::Encoding unmarked{encoding.name, ""};
+    std::fwrite(encoding.byteOrderMark.data(), 1, encoding.byteOrderMark.size(), file);
+    std::string converted;
+    const velktool::Drain drain = [&](std::string* text) {
+        const std::string* bytes = text;
+        if (!velktool::WrittenAsIs(*text, encoding)) {
+            if (!velktool::Encode(*text, unmarked, &converted)) {
+                fault->message =
+                    "the written form cannot be converted to the encoding '" + encoding.name + "'";
+                return false;
+            }
+            bytes = &converted;
+        }
+        std::fwrite(bytes->data(), 1, bytes->size(), file);
+        text->clear();
+        return !std::ferror(file);
+    };
+    std::string piece;
+    if (velktool::WriteForm(source.doc, FormOf(command), false, &piece, drain)) return true;
+    if (fault->message.empty() && !std::ferror(file)) fault->message = std::strerror(ENOMEM);
+    return false;
+}
+
+// Writes through write() to standard output, OUT or back into FILE; a file is
+// replaced only when write() succeeds. Reports what fails.
+bool Emit(const Options& options, const std::string& input,
+          const std::function<bool(FILE*, Fault*)>& write) {
+    Fault fault;
+    const bool toStdout =
+        !options.inPlace && (options.output.empty() || options.output == kStdinArg);
+    const std::string& path = toStdout ? kStdoutName : options.inPlace ? input : options.output;
+    int error = 0;
+    velktool::Replacement replacement;
     const velktool::Replace how = !options.inPlace         ? velktool::Replace::kNewFile
                                   : options.followSymlinks ? velktool::Replace::kInPlaceLinks
                                                            : velktool::Replace::kInPlace;
-    int error = 0;
-    if (velktool::ReplaceFile(path, how, head, body, &error)) return true;
+    if (!toStdout && !replacement.Begin(path, how, &error)) {
+        Report(path, std::strerror(error));
+        return false;
+    }
+    FILE* file = toStdout ? stdout : replacement.File();
+    if (!write(file, &fault)) {
+        if (fault.message.empty()) {
+            Report(path, std::strerror(errno));
+        } else {
+            Report(DisplayName(input), fault);
+        }
+        return false;
+    }
+    if (toStdout) return FinishStandardOutput();
+    if (replacement.Commit(&error)) return true;
     Report(path, std::strerror(error));
     return false;
 }
 
 // format and compact: read the document, write it to standard output, OUT or
-// back into FILE.
+// back into FILE. A form that is not checked before it is written goes out as
+// it is made when its encoding allows.
 int RunWrite(const Options& options) {
     const std::string input = options.files.empty() ? kStdinArg : options.files[0];
     const Reading reading = ReadingFor(options, true);
     Source source;
-    std::string head, body;
     Fault fault;
-    if (!LoadDocument(input, reading, &source, &fault) ||
-        !WrittenForm(&source, reading, options.command, &head, &body, &fault)) {
+    if (!LoadDocument(input, reading, &source, &fault)) {
         Report(DisplayName(input), fault);
         return kFailed;
     }
-    return WriteOut(options, input, head, body) ? kOk : kFailed;
+    if (!Verified(reading) && velktool::IsUtf8OrAscii(source.encoding)) {
+        Release(&source.text);
+        const auto stream = [&](FILE* file, Fault* fault) {
+            return StreamForm(source, options.command, file, fault);
+        };
+        return Emit(options, input, stream) ? kOk : kFailed;
+    }
+    std::string head, body;
+    if (!WrittenForm(&source, reading, options.command, &head, &body, &fault)) {
+        Report(DisplayName(input), fault);
+        return kFailed;
+    }
+    const auto write = [&head, &body](FILE* file, Fault*) {
+        std::fwrite(head.data(), 1, head.size(), file);
+        std::fwrite(body.data(), 1, body.size(), file);
+        return !std::ferror(file);
+    };
+    return Emit(options, input, write) ? kOk : kFailed;
 }
 
 int UsageError(const std::string& reason) {

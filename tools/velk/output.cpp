@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
+#include <ostream>
+#include <streambuf>
+#include <vector>
 
 #include "tree.h"
 
@@ -15,88 +17,137 @@ namespace velktool {
 
 namespace {
 
-void Indent(std::string* out, int depth) {
-    out->append(4 * static_cast<size_t>(depth), ' ');
-}
-
 // Whether an element's children go on lines of their own: it has a child
 // other than text, and no text but white space alone, which is indentation.
+// One pass over the children, which a large tree holds in cold memory.
 bool Opens(const VelkNode& element) {
+    bool other = false;
     for (const VelkNode* child = element.FirstChild(); child; child = child->NextSibling()) {
-        if (!child->ToText()) return !HoldsText(element);
+        if (const TAVARO::VelkText* text = child->ToText()) {
+            if (text->CDATA() || !text->Blank()) return false;
+        } else {
+            other = true;
+        }
     }
-    return false;
+    return other;
 }
 
-// Writes the start tag of an element that has children: the compact form of
-// an empty element of the same name and attributes, "<a b=\"1\" />", with its
-// " />" made ">", so that the attributes are written as the library writes
-// them. The empty element stands in a document of the UTF-8 model, the one
-// the tool reads in.
-class StartTagWriter {
+// A stream buffer that appends to a string.
+class Appender : public std::streambuf {
 public:
-    StartTagWriter() : shell(new (std::nothrow) VelkElement("")) {
-        scratch.SetUtf8(true);
-        if (shell) scratch.LinkEndChild(shell);
-    }
+    explicit Appender(std::string* out) : out(*out) {}
 
-    // False when memory ran out.
-    bool Write(const VelkElement& element, std::string* out) {
-        if (!shell) return false;
-        while (const VelkAttribute* a = shell->FirstAttribute()) shell->RemoveAttribute(a->Name());
-        shell->SetValue(element.Value());
-        for (const VelkAttribute* a = element.FirstAttribute(); a; a = a->Next())
-            shell->SetAttribute(a->Name(), a->Value());
-        *out << *shell;
-        constexpr size_t kEmptyEnd = 3;  // " />"
-        out->resize(out->size() - kEmptyEnd);
-        *out += '>';
-        return true;
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) out += traits_type::to_char_type(c);
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        out.append(s, static_cast<size_t>(n));
+        return n;
     }
 
 private:
-    VelkDocument scratch;
-    VelkElement* shell;  // owned by scratch
+    std::string& out;
 };
 
-// Writes the pretty form that keeps text as it stands. The white space alone
-// between the children of an element that holds no text is indentation: it
-// is left out and written anew. Everything else is written in compact form.
-bool PrintKeepingText(const VelkDocument& doc, std::string* out) {
-    int depth = 0;
-    StartTagWriter startTag;
-    bool written = true;
-    const auto enter = [out, &depth, &startTag, &written](const VelkNode& node) {
-        if (node.ToText()) return false;
-        if (depth > 0) *out += '\n';
-        Indent(out, depth);
+// Writes the start tag of an element that has children, its attributes as
+// the library writes them.
+class StartTagWriter {
+public:
+    explicit StartTagWriter(std::string* out) : out(*out), appender(out), stream(&appender) {}
+
+    void Write(const VelkElement& element) {
+        out += '<';
+        out += element.Value();
+        for (const VelkAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+            out += ' ';
+            a->StreamOut(&stream);
+        }
+        out += '>';
+    }
+
+private:
+    std::string& out;
+    Appender appender;
+    std::ostream stream;
+};
+
+// Writes a form that keeps text as it stands: a node that is not an element
+// which opens (see Opens) in compact form, as the library writes it; an
+// element that opens as its start tag, its children and its end tag, with
+// line breaks and indentation between them in the pretty form.
+class KeptTextWriter {
+public:
+    KeptTextWriter(Form form, std::string* out, const Drain& drain)
+        : pretty(form == Form::kPretty), out(*out), drain(drain), startTag(out) {}
+
+    bool Write(const VelkDocument& doc) {
+        Walk(
+            doc, [this](const VelkNode& node) { return Enter(node); },
+            [this](const VelkNode& node) { Leave(node); });
+        if (drain && ok) ok = drain(&out);
+        return ok;
+    }
+
+private:
+    static constexpr size_t kChunk = size_t{1} << 20;
+
+    bool Enter(const VelkNode& node) {
+        if (done || !ok || node.ToText()) return false;
+        NewLine();
         const VelkElement* element = node.ToElement();
         if (!element || !Opens(*element)) {
-            *out << node;
+            out << node;
             return false;
         }
-        written = written && startTag.Write(*element, out);
-        ++depth;
+        startTag.Write(*element);
+        opened.push_back(&node);
         return true;
-    };
-    const auto leave = [out, &depth](const VelkNode& node) {
-        if (node.ToText()) return;
-        if (node.ToElement() && Opens(node)) {
-            --depth;
-            *out += '\n';
-            Indent(out, depth);
-            *out += "</";
-            *out += node.Value();
-            *out += '>';
-        }
-        if (depth == 0) *out += '\n';
-    };
-    Walk(doc, enter, leave);
-    return written;
-}
+    }
 
-// The library's own pretty form, which condenses text.
-bool PrintCondensed(const VelkDocument& doc, std::string* out) {
+    void Leave(const VelkNode& node) {
+        if (done || !ok || node.ToText()) return;
+        if (!opened.empty() && opened.back() == &node) {
+            opened.pop_back();
+            if (pretty) Indent();
+            out += "</";
+            out += node.Value();
+            out += '>';
+        }
+        if (opened.empty()) {
+            if (pretty) out += '\n';
+            done = !pretty && node.ToElement();
+        }
+        if (drain && out.size() >= kChunk) ok = drain(&out);
+    }
+
+    // Starts a line at the depth of the node that comes next, in the pretty
+    // form, between the children of an element.
+    void NewLine() {
+        if (pretty && !opened.empty()) Indent();
+    }
+
+    void Indent() {
+        out += '\n';
+        out.append(4 * opened.size(), ' ');
+    }
+
+    const bool pretty;
+    std::string& out;
+    const Drain& drain;
+    StartTagWriter startTag;
+    std::vector<const VelkNode*> opened;  // the elements the walk is in
+    bool done = false;                    // the compact form has ended
+    bool ok = true;
+};
+
+// The library's own forms, which condense text.
+bool WriteCondensed(const VelkDocument& doc, Form form, std::string* out) {
+    if (form == Form::kCompact) {
+        *out << doc;
+        return true;
+    }
     char* buffer = nullptr;
     size_t size = 0;
     FILE* file = open_memstream(&buffer, &size);
@@ -110,16 +161,21 @@ bool PrintCondensed(const VelkDocument& doc, std::string* out) {
 
 }  // namespace
 
-bool PrettyForm(const VelkDocument& doc, bool condense, std::string* out) {
+bool WriteForm(const VelkDocument& doc, Form form, bool condense, std::string* out,
+               const Drain& drain) {
     out->clear();
-    if (condense) return PrintCondensed(doc, out);
-    return PrintKeepingText(doc, out);
-}
-
-void CompactForm(const VelkDocument& doc, std::string* out) {
-    out->clear();
-    *out << doc;
-    *out += '\n';
+    bool written;
+    if (condense) {
+        written = WriteCondensed(doc, form, out);
+        if (written && drain) written = drain(out);
+    } else {
+        written = KeptTextWriter(form, out, drain).Write(doc);
+    }
+    if (written && form == Form::kCompact) {
+        *out += '\n';
+        if (drain) written = drain(out);
+    }
+    return written;
 }
 
 }  // namespace velktool
