@@ -263,8 +263,7 @@ bool DecodeBytes(std::string&& bytes, Source* source, Fault* fault) {
         case velktool::DecodeStatus::kMisdeclared:
             fault->message = "the file declares the encoding '" + encoding +
                              "', but its declaration is not written in it";
-            fault->where = VelkCursor();
-            fault->where.row = fault->where.col = 0;
+            fault->where.row = fault->where.col = 0;  // the declaration
             return false;
         case velktool::DecodeStatus::kInvalidBytes:
             fault->message = "bytes not valid in the encoding '" + encoding + "'";
@@ -295,7 +294,7 @@ bool HasElement(const VelkDocument& doc, Fault* fault) {
 }
 
 std::string UnreadMessage(const velktool::UnreadReference& reference) {
-    const std::string& quoted = "'" + reference.reference + "'";
+    const std::string quoted = "'" + reference.reference + "'";
     switch (reference.kind) {
         case velktool::UnreadReference::kUndeclared:
             return "cannot write back the entity reference " + quoted +
