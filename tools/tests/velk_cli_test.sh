@@ -346,6 +346,34 @@ b</t>
 ' "written as references where a literal one would read otherwise"
 }
 
+# A document of several megabytes is written as it is made, a megabyte at a
+# time: nothing is lost or repeated where the pieces meet, and in ASCII a
+# piece that holds another character is written with a reference for it.
+case_format_large() {
+    awk 'BEGIN {
+        print "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>\n<r>"
+        for (i = 0; i < 200000; i++) printf "<i n=\"%d\">x%s</i>\n", i, i == 70000 ? "&#233;" : ""
+        print "</r>" }' >large.xml
+    awk 'BEGIN {
+        print "<?xml version=\"1.0\" encoding=\"US-ASCII\" ?>\n<r>"
+        for (i = 0; i < 200000; i++) printf "    <i n=\"%d\">x%s</i>\n", i, i == 70000 ? "&#xE9;" : ""
+        print "</r>" }' >large-pretty.xml
+    [ "$(wc -c <large-pretty.xml)" -gt 3000000 ] || fail "the sample is too small to be written in pieces"
+    run format -o out.xml large.xml
+    expect_status 0 "format of a large file"
+    expect_bytes out.xml large-pretty.xml "the pretty form, whole"
+    cp large.xml edit.xml
+    run format -i edit.xml
+    expect_bytes edit.xml large-pretty.xml "-i writes the same"
+    awk 'BEGIN {
+        printf "<?xml version=\"1.0\" encoding=\"US-ASCII\" ?><r>"
+        for (i = 0; i < 200000; i++) printf "<i n=\"%d\">x%s</i>", i, i == 70000 ? "&#xE9;" : ""
+        print "</r>" }' >large-compact.xml
+    "$velk" compact large.xml >compact.xml
+    expect_bytes compact.xml large-compact.xml "the compact form, whole"
+    expect_no_temporaries "format of a large file"
+}
+
 # A UTF-8 document in the pretty form comes back byte for byte: non-ASCII
 # names, attribute values, text and comments, CDATA, and a byte-order mark.
 case_utf8_round_trip() {
