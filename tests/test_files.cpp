@@ -93,8 +93,9 @@ TEST_F(Files, SuccessiveLoadsIntoOneDocument) {
     const struct {
         std::string name;
         const char* status;
-    } steps[] = {{missing, "9@0:6"}, {empty, "13@-1:-1"}, {good, "ok"}, {VELK_TEST_TMPDIR, "2@-1:-1"},
-                 {good, "ok"},       {"", "2@-1:-1"},  {good, "ok"}, {empty, "13@-1:-1"}};
+    } steps[] = {
+        {missing, "9@0:6"}, {empty, "13@-1:-1"}, {good, "ok"}, {VELK_TEST_TMPDIR, "2@-1:-1"},
+        {good, "ok"},       {"", "2@-1:-1"},     {good, "ok"}, {empty, "13@-1:-1"}};
     VelkDocument doc;
     doc.Parse("<a><b></a>", nullptr);
     for (const auto& s : steps) {

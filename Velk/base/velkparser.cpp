@@ -1069,7 +1069,8 @@ bool IsNamelessTag(Markup kind, const char* p) {
 // text, an end tag with no element open, a tag without a name, a second
 // document element. VELK_NO_ERROR when kind may stand there.
 int TopLevelError(Markup kind, const char* p, bool elementRead) {
-    if (kind == Markup::kUndecided || kind == Markup::kCData) return VELK_ERROR_TEXT_OUTSIDE_ELEMENT;
+    if (kind == Markup::kUndecided || kind == Markup::kCData)
+        return VELK_ERROR_TEXT_OUTSIDE_ELEMENT;
     if (kind == Markup::kEndTag) return VELK_ERROR_END_TAG_UNEXPECTED;
     if (IsNamelessTag(kind, p)) return VELK_ERROR_ELEMENT_NAME;
     if (kind == Markup::kElement && elementRead) return VELK_ERROR_MULTIPLE_ROOTS;

@@ -390,6 +390,10 @@ XML
     expect_status 0 "format of a UTF-8 file"
     expect_out "$(cat utf8.xml)
 " "the pretty form of a pretty UTF-8 file is the file"
+    run format --lax utf8.xml
+    expect_status 0 "format --lax, which reads the written form back first"
+    expect_out "$(cat utf8.xml)
+" "the same form with the lenient grammar"
     cp utf8.xml edit.xml
     run format -i edit.xml
     expect_status 0 "format -i of a UTF-8 file"
