@@ -52,7 +52,9 @@ std::vector<ViewItem> ReaderView(const TAVARO::VelkDocument& doc, bool exactText
                                  bool firstElementOnly);
 
 // A fingerprint of the reader's view above, taken without holding it: equal
-// views give equal digests, and different ones differ but by a 2^-128 chance.
+// views give equal digests, and different ones, save by a vanishing chance,
+// different digests (two independent 64-bit hashes; not proof against a
+// document built to collide).
 struct ViewDigest {
     uint64_t a = 0, b = 0;
     bool operator==(const ViewDigest& other) const { return a == other.a && b == other.b; }
