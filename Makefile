@@ -1,27 +1,38 @@
 # Convenience wrapper around CMake. `make test` is the whole suite, run twice:
 # a Debug build with AddressSanitizer and UndefinedBehaviorSanitizer (assertions
-# on) and a Release build (assertions compiled out).
+# on) and a Release build (assertions compiled out). Both run even when the
+# first fails, and the last line says which failed. The test suite needs
+# GoogleTest; `make release` and installing do not.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 CMAKE ?= cmake
 
-.PHONY: all test test-debug test-release release clean
+.PHONY: all test test-debug test-release release release-tests clean
 
 all: release
 
 release:
-	$(CMAKE) -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DVELK_WERROR=ON
+	$(CMAKE) -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DVELK_WERROR=ON -DVELK_BUILD_TESTS=OFF
 	$(CMAKE) --build $(BUILD)/release -j $(JOBS)
 
-test: test-debug test-release
+release-tests:
+	$(CMAKE) -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DVELK_WERROR=ON -DVELK_BUILD_TESTS=ON
+	$(CMAKE) --build $(BUILD)/release -j $(JOBS)
+
+test:
+	@failed=""; \
+	$(MAKE) --no-print-directory test-debug || failed="$$failed Debug"; \
+	$(MAKE) --no-print-directory test-release || failed="$$failed Release"; \
+	if [ -n "$$failed" ]; then echo "make test: FAILED:$$failed"; exit 1; fi; \
+	echo "make test: the Debug and the Release suites passed"
 
 test-debug:
-	$(CMAKE) -S . -B $(BUILD)/debug -DCMAKE_BUILD_TYPE=Debug -DVELK_SANITIZE=ON -DVELK_WERROR=ON
+	$(CMAKE) -S . -B $(BUILD)/debug -DCMAKE_BUILD_TYPE=Debug -DVELK_SANITIZE=ON -DVELK_WERROR=ON -DVELK_BUILD_TESTS=ON
 	$(CMAKE) --build $(BUILD)/debug -j $(JOBS)
 	cd $(BUILD)/debug && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test-release: release
+test-release: release-tests
 	cd $(BUILD)/release && ctest --output-on-failure -j $(JOBS)
 
 clean:
@@ -71,7 +82,7 @@ fuzz: fuzz-build
 # stays covered whatever its name.
 VALGRIND_FILTER ?= -Stress.*
 
-valgrind: release
+valgrind: release-tests
 	cd $(BUILD)/release && valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible \
 	  --errors-for-leak-kinds=definite,indirect,possible --quiet \
 	  ./tests/velk_tests --gtest_filter='$(VALGRIND_FILTER)'

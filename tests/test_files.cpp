@@ -47,7 +47,7 @@ TEST_F(Files, LoadReadsTheTextUpToTheFirstNul) {
         {std::string("<a/>\0<b/>\n<c/>\n", 15), true, "ok", "<a />\n"},
         {std::string("\0<a/>\n", 6), false, "13@-1:-1", ""},
         {std::string("<a>x\0</a>", 9), false, "6@-1:-1", "<a>x</a>\n"},
-        {" \n\t\r\n", true, "ok", ""},
+        {" \n\t\r\n", false, "13@-1:-1", ""},
         {"<r a='" + value + "'>" + text + "</r>", true, "ok", "<r a=\"" + value + "\">" + text + "</r>\n"}};
     // clang-format on
     const std::string path = Path("load.xml");
@@ -62,17 +62,40 @@ TEST_F(Files, LoadReadsTheTextUpToTheFirstNul) {
     }
 }
 
+// A document with nothing but a byte-order mark and white space is empty, read
+// from text, a file or a stream alike, in either character model.
+TEST_F(Files, EmptyDocumentsAreError13FromEveryInput) {
+    const std::string path = Path("empty.xml");
+    for (const char* bytes : {"", "\xEF\xBB\xBF", " \r\n\t", "\xEF\xBB\xBF\n  "}) {
+        for (const bool utf8 : {false, true}) {
+            SCOPED_TRACE(std::string("[") + bytes + "] utf8 " + std::to_string(utf8));
+            VelkDocument text, loaded, streamed;
+            for (VelkDocument* doc : {&text, &loaded, &streamed}) doc->SetUtf8(utf8);
+            text.Parse(bytes, nullptr);
+            ASSERT_TRUE(WriteFile(path, bytes));
+            EXPECT_FALSE(loaded.LoadFile(path.c_str()));
+            std::istringstream in(bytes);
+            in >> streamed;
+            for (const VelkDocument* doc : {&text, &loaded, &streamed}) {
+                EXPECT_EQ(Status(*doc), "13@-1:-1");
+                EXPECT_STREQ(doc->ErrorMessage(), "Error document empty.");
+            }
+        }
+    }
+}
+
 // Each load replaces the tree and the name. A failed open (a missing file, a
 // directory, no name) records error 2 and drops the tree; an empty file drops
-// it without an error of its own; neither clears an error recorded before.
+// it with error 13; neither clears an error recorded before.
 TEST_F(Files, SuccessiveLoadsIntoOneDocument) {
     const std::string good = Path("good.xml", "<!-- one --><a><b/></a>"),
                       empty = Path("empty.xml", ""), missing = Path("missing.xml");
     const struct {
         std::string name;
         const char* status;
-    } steps[] = {{missing, "9@0:6"}, {empty, "9@0:6"}, {good, "ok"}, {VELK_TEST_TMPDIR, "2@-1:-1"},
-                 {good, "ok"},       {"", "2@-1:-1"},  {good, "ok"}, {empty, "ok"}};
+    } steps[] = {
+        {missing, "9@0:6"}, {empty, "13@-1:-1"}, {good, "ok"}, {VELK_TEST_TMPDIR, "2@-1:-1"},
+        {good, "ok"},       {"", "2@-1:-1"},     {good, "ok"}, {empty, "13@-1:-1"}};
     VelkDocument doc;
     doc.Parse("<a><b></a>", nullptr);
     for (const auto& s : steps) {

@@ -44,13 +44,20 @@ struct ParseCase {
 // clang-format off
 const ParseCase kCases[] = {
     {'D', nullptr, -1, "", "13@-1:-1"},
-    {'D', "  \n \r\n ", 7, "", "ok"},                  // white space only: the end, no nodes
+    {'D', "  \n \r\n ", 7, "", "13@-1:-1"},            // white space only: an empty document
     {'D', "<root/>", -1, "root", "ok"},                 // the last node ends at the end
     {'D', "<root/>  ", 9, "root", "ok"},
     {'D', "<?xml version='1.0'?><!-- c --><root/>", -1, "<?xml 1.0||?>,<!-- c -->,root", "ok"},
     {'D', "<?xml?><r/>", -1, "<?xml ||?>,r", "ok"},
     {'D', "<?XML version='1.0'?>", -1, "<?XML version='1.0'?>", "ok"},
-    {'D', "</a> <1> < a> <?php x ?>", -1, "</a>,<1>,< a>,<?php x ?>", "ok"},
+    {'D', "<?php x ?> <!X>", -1, "<?php x ?>,<!X>", "ok"},
+    // What no reading accepts at the top level ends the parse where it stands.
+    {'D', "<!X> </a>", 5, "<!X>", "15@0:5"},           // an end tag with no element open
+    {'D', "<a/></a>", 4, "a", "15@0:4"},
+    {'D', "<!X>\n<1a/>", 5, "<!X>", "5@1:0"},          // a tag whose name cannot start a name
+    {'D', "< a>", 0, "", "5@0:0"},
+    {'D', "<a/>\n<b/>", 5, "a", "18@1:0"},             // a second document element
+    {'D', "<a/><!-- c --> <b></b>", 15, "a,<!-- c -->", "18@0:15"},
     {'D', "<a><b></a><c/>", -1, "a(b)", "9@0:6"},       // a failed node stays and ends the parse
     // Locations: the document's own is where the text starts.
     {'D', " <?xml version='1.0'?>\n<!-- c -->\t<!X>\r\n<r\n x='1'>\n\t  text <e/></r>", -1,
@@ -84,6 +91,9 @@ const ParseCase kCases[] = {
     {'e', "<r>\n  <a>x\n</b></r>", -1, "r(a('x'))", "9@2:0"},
     {'e', "<a><b/> ", -1, "a(b)", "6@-1:-1"},           // white space after the last child
     {'e', "<a><?xml version?></a>", -1, "a(<?xml ||?>)", "12@0:3"},
+    {'e', "<a>\n<1b/></a>", -1, "a", "5@1:0"},
+    {'e', "<a>x < y</a>", -1, "a('x')", "5@0:5"},
+    {'e', "<a><![CDATA[x</a>", -1, "a('')", "16@0:3"},
     {'e', "<r><a b></a></r>", -1, "r(a)", "7@0:7"},     // the child's own error comes first
     // A repeated name: the later value is stored, nothing after it is read,
     // and the error points at the repeated name.

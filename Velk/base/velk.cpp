@@ -2007,7 +2007,6 @@ bool VelkDocument::LoadFile(const char* fileName) {
         ParseStrict(this, text.bytes.get(), text.bytes.get() + text.length, nullptr);
         return !Error();
     }
-    if (!text.length) return false;
     // A NUL byte in the file ends the text that the parser sees.
     Parse(text.bytes.get(), nullptr);
     return !Error();

@@ -2,8 +2,12 @@
 //
 // Parse XML text (a file, a NUL-terminated buffer or a stream) into a tree of
 // nodes, walk and edit it, and write it back pretty-printed to a stdio FILE or
-// compact to a stream or string. A byte is a character: no character set is
-// interpreted, and the library throws no exceptions of its own.
+// compact to a stream or string. Each document reads and writes its text in
+// one of two character models: the UTF-8 model (SetUtf8), in which text is
+// UTF-8 as XML defines it and every character reference decodes to UTF-8, or
+// the byte model, the default, in which a byte is a character. No other
+// encoding is converted. The library throws no exceptions of its own. This
+// header compiles as C++11 and later; the library itself is built as C++17.
 #ifndef VELK_BASE_VELK_H
 #define VELK_BASE_VELK_H
 

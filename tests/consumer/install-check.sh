@@ -25,12 +25,13 @@ version=$(sed -n 's/^#define VELK_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2
 major=${version%%.*}
 
 # build_library KIND SHARED: configures (for a prefix nothing is installed in)
-# and builds the library and the tool in $work/KIND/build.
+# and builds the library and the tool in $work/KIND/build, as the README's
+# install commands do, with GoogleTest hidden: installing must not need it.
 build_library() {
     local kind=$1 shared=$2
     step "$kind: build, configured for the prefix $work/$kind/configured"
     cmake -S "$root" -B "$work/$kind/build" -DCMAKE_BUILD_TYPE=Release \
-        -DBUILD_SHARED_LIBS="$shared" -DVELK_BUILD_TESTS=OFF \
+        -DBUILD_SHARED_LIBS="$shared" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
         -DCMAKE_INSTALL_PREFIX="$work/$kind/configured" -DCMAKE_INSTALL_LIBDIR=lib >/dev/null
     cmake --build "$work/$kind/build" -j "$jobs" >/dev/null
 }
@@ -78,7 +79,8 @@ build_with_cmake() {
 }
 
 # build_with_pkg_config NAME PREFIX: compiles and runs the consumer with the
-# flags that the installed velk.pc gives.
+# flags that the installed velk.pc gives, as the README says: the library's
+# folder recorded with -rpath; built without it, through LD_LIBRARY_PATH.
 build_with_pkg_config() {
     local name=$1 prefix=$2
     step "$name"
@@ -86,8 +88,16 @@ build_with_pkg_config() {
     [ "$("${pc[@]}" --modversion velk)" = "$version" ] || fail "$name: pkg-config reports another version"
     # shellcheck disable=SC2046
     c++ -std=c++11 -o "$work/$name" "$consumer/main.cpp" \
-        $("${pc[@]}" --cflags velk) $("${pc[@]}" --libs velk) -Wl,-rpath,"$prefix/lib"
+        $("${pc[@]}" --cflags --libs velk) -Wl,-rpath,$("${pc[@]}" --variable=libdir velk)
     "$work/$name"
+    # shellcheck disable=SC2046
+    c++ -std=c++11 -o "$work/$name-no-rpath" "$consumer/main.cpp" $("${pc[@]}" --cflags --libs velk)
+    if [ -e "$prefix/lib/libvelk.so" ]; then
+        LD_LIBRARY_PATH="$prefix/lib" "$work/$name-no-rpath" >/dev/null ||
+            fail "$name: LD_LIBRARY_PATH does not lead the program to the library"
+    else
+        "$work/$name-no-rpath" >/dev/null || fail "$name: a static build needs no run-time path"
+    fi
 }
 
 # consume KIND SHARED HOW PREFIX: checks the tree installed at PREFIX and builds

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +22,24 @@ bool StartsWith(const std::string& s, const char* prefix) {
 
 bool IsUtf8(const std::string& name) {
     return strcasecmp(name.c_str(), "UTF-8") == 0 || strcasecmp(name.c_str(), "UTF8") == 0;
+}
+
+bool IsAscii(const std::string& name) {
+    return strcasecmp(name.c_str(), "US-ASCII") == 0 || strcasecmp(name.c_str(), "ASCII") == 0;
+}
+
+// The offset of the first byte from 0x80 up in text, or its size.
+size_t FirstNonAscii(const std::string& text) {
+    const unsigned char* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, begin + at, 8);
+        if (word & 0x8080808080808080u) break;
+    }
+    while (at < size && begin[at] < 0x80) ++at;
+    return at;
 }
 
 bool IsDeclarationSpace(char c) {
@@ -83,12 +102,32 @@ size_t DecodeUtf8(const unsigned char* p, size_t n, unsigned long* c) {
     return length;
 }
 
+// Whether the 8 bytes at p are all printable ASCII, 0x20 to 0x7F: none has
+// its high bit set, and none is below 0x20 (a byte below 0x20 borrows from
+// its high bit when 0x20 is taken from it).
+bool IsPlainAscii(const unsigned char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    constexpr uint64_t kSpaces = 0x2020202020202020u;
+    return ((word | (word - kSpaces)) & kHigh) == 0;
+}
+
 // Checks that text is well-formed UTF-8 of characters XML allows; on the first
 // fault sets status, faultAt and character of decoded.
 void CheckCharacters(Decoded* decoded) {
     const std::string& text = decoded->text;
     const unsigned char* const begin = reinterpret_cast<const unsigned char*>(text.data());
-    for (size_t at = 0; at < text.size();) {
+    const size_t size = text.size();
+    for (size_t at = 0; at < size;) {
+        if (at + 8 <= size && IsPlainAscii(begin + at)) {
+            at += 8;
+            continue;
+        }
+        if (begin[at] < 0x80 && IsXmlCharacter(begin[at])) {
+            ++at;
+            continue;
+        }
         unsigned long c = 0;
         const size_t length = DecodeUtf8(begin + at, text.size() - at, &c);
         if (length == 0 || !IsXmlCharacter(c)) {
@@ -144,25 +183,37 @@ bool FinishConversion(iconv_t cd, std::string* out) {
     return true;
 }
 
-// The encoding named by a byte-order mark or the declaration; sets *body to
-// the bytes after the mark.
-Encoding EncodingOf(const std::string& bytes, std::string* body) {
+// The encoding named by a byte-order mark or the declaration; removes the
+// mark from bytes.
+Encoding EncodingOf(std::string* bytes) {
     Encoding encoding;
-    if (StartsWith(bytes, kUtf8Bom)) {
+    if (StartsWith(*bytes, kUtf8Bom)) {
         encoding.name = "UTF-8";
         encoding.byteOrderMark = kUtf8Bom;
-    } else if (StartsWith(bytes, kUtf16LeBom)) {
+    } else if (StartsWith(*bytes, kUtf16LeBom)) {
         encoding.name = "UTF-16LE";
         encoding.byteOrderMark = kUtf16LeBom;
-    } else if (StartsWith(bytes, kUtf16BeBom)) {
+    } else if (StartsWith(*bytes, kUtf16BeBom)) {
         encoding.name = "UTF-16BE";
         encoding.byteOrderMark = kUtf16BeBom;
     } else {
-        encoding.name = DeclaredEncoding(bytes);
+        encoding.name = DeclaredEncoding(*bytes);
         if (encoding.name.empty()) encoding.name = "UTF-8";
     }
-    *body = bytes.substr(encoding.byteOrderMark.size());
+    bytes->erase(0, encoding.byteOrderMark.size());
     return encoding;
+}
+
+// Whether text, read as ASCII, starts with a declaration that names an
+// encoding in which those bytes do not read as that declaration (UTF-16 in a
+// file of single bytes, say).
+bool Misdeclared(const std::string& text, iconv_t cd) {
+    constexpr char kOpener[] = "<?xml";
+    if (!StartsWith(text, kOpener)) return false;
+    const char* in = text.data();
+    size_t left = sizeof kOpener - 1;
+    std::string opener;
+    return Convert(cd, &in, &left, &opener) != 0 || opener != kOpener;
 }
 
 }  // namespace
@@ -172,24 +223,38 @@ bool IsXmlCharacter(unsigned long c) {
     return (c < 0xD800 || c > 0xDFFF) && c != 0xFFFE && c != 0xFFFF && c <= 0x10FFFF;
 }
 
-Decoded Decode(const std::string& bytes) {
+Decoded Decode(std::string&& bytes) {
     Decoded decoded;
-    std::string body;
-    decoded.encoding = EncodingOf(bytes, &body);
-    if (IsUtf8(decoded.encoding.name)) {
-        decoded.text = std::move(body);
+    decoded.encoding = EncodingOf(&bytes);
+    const std::string& name = decoded.encoding.name;
+    if (IsUtf8(name) || IsAscii(name)) {
+        decoded.text = std::move(bytes);
+        const size_t nonAscii = IsAscii(name) ? FirstNonAscii(decoded.text) : decoded.text.size();
+        if (nonAscii < decoded.text.size()) {
+            decoded.status = DecodeStatus::kInvalidBytes;
+            decoded.faultAt = nonAscii;
+            decoded.text.resize(nonAscii);
+            return decoded;
+        }
         CheckCharacters(&decoded);
         return decoded;
     }
-    const iconv_t cd = iconv_open("UTF-8", decoded.encoding.name.c_str());
+    const iconv_t cd = iconv_open("UTF-8", name.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) {
-        decoded.text = std::move(body);
+        decoded.text = std::move(bytes);
         CheckControlBytes(&decoded);
         if (decoded.status == DecodeStatus::kOk) decoded.status = DecodeStatus::kUnknownEncoding;
         return decoded;
     }
-    const char* in = body.data();
-    size_t left = body.size();
+    if (decoded.encoding.byteOrderMark.empty() && Misdeclared(bytes, cd)) {
+        iconv_close(cd);
+        decoded.text = std::move(bytes);
+        decoded.status = DecodeStatus::kMisdeclared;
+        return decoded;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const char* in = bytes.data();
+    size_t left = bytes.size();
     if (Convert(cd, &in, &left, &decoded.text) != 0) {
         decoded.status = DecodeStatus::kInvalidBytes;
         decoded.faultAt = decoded.text.size();
@@ -199,9 +264,18 @@ Decoded Decode(const std::string& bytes) {
     return decoded;
 }
 
+bool IsUtf8OrAscii(const Encoding& encoding) {
+    return IsUtf8(encoding.name) || IsAscii(encoding.name);
+}
+
+bool WrittenAsIs(const std::string& text, const Encoding& encoding) {
+    if (IsUtf8(encoding.name)) return true;
+    return IsAscii(encoding.name) && FirstNonAscii(text) == text.size();
+}
+
 bool Encode(const std::string& text, const Encoding& encoding, std::string* bytes) {
     *bytes = encoding.byteOrderMark;
-    if (IsUtf8(encoding.name)) {
+    if (WrittenAsIs(text, encoding)) {
         *bytes += text;
         return true;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "encoding.h"
 #include "tree.h"
@@ -21,7 +22,8 @@ namespace {
 constexpr size_t npos = std::string::npos;
 
 bool At(const std::string& text, size_t p, const char* s) {
-    return text.compare(p, std::strlen(s), s) == 0;
+    const size_t length = std::strlen(s);
+    return p <= text.size() && text.size() - p >= length && std::memcmp(&text[p], s, length) == 0;
 }
 
 // The position after the first close at or after p, or the end of text.
@@ -41,10 +43,13 @@ int DigitValue(char c, bool hex) {
 // do: one of the five predefined entities or a character reference to a
 // character XML allows; 0 when there is none.
 size_t ReferenceLength(const std::string& text, size_t p) {
-    for (const VelkBase::Entity& entity : VelkBase::entity) {
-        if (At(text, p, entity.str)) return entity.strLength;
+    const char second = p + 1 < text.size() ? text[p + 1] : '\0';
+    if (second != '#') {
+        for (const VelkBase::Entity& entity : VelkBase::entity) {
+            if (entity.str[1] == second && At(text, p, entity.str)) return entity.strLength;
+        }
+        return 0;
     }
-    if (!At(text, p, "&#")) return 0;
     size_t q = p + 2;
     const bool hex = q < text.size() && text[q] == 'x';
     if (hex) ++q;
@@ -72,6 +77,10 @@ bool IsNameByte(char c, bool first) {
     return !first && ((b >= '0' && b <= '9') || b == '-' || b == '.');
 }
 
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
 // Whether reference is "&" name ";", an entity that a DOCTYPE may declare.
 bool IsEntityReference(const std::string& reference) {
     if (reference.size() < 3 || reference.back() != ';') return false;
@@ -81,6 +90,25 @@ bool IsEntityReference(const std::string& reference) {
     return true;
 }
 
+// The general entities that the internal subset of a DOCTYPE declares: for
+// each name, whether it has replacement text (internal) rather than a SYSTEM
+// or PUBLIC identifier (external). The first declaration of a name binds.
+class DeclaredEntities {
+public:
+    void Declare(std::string name, bool internal) { entities.emplace(std::move(name), internal); }
+
+    // Whether name is declared, and if so whether internal.
+    bool Find(const std::string& name, bool* internal) const {
+        const auto found = entities.find(name);
+        if (found == entities.end()) return false;
+        *internal = found->second;
+        return true;
+    }
+
+private:
+    std::unordered_map<std::string, bool> entities;
+};
+
 class ReferenceScanner {
 public:
     ReferenceScanner(const std::string& text, bool entities, UnreadReference* found)
@@ -88,7 +116,7 @@ public:
 
     bool Scan() {
         size_t p = 0;
-        while ((p = text.find_first_of("<&", p)) != npos) {
+        while ((p = NextMarkupOrReference(p)) != npos) {
             if (text[p] == '&') {
                 if (Unread(p)) return true;
                 ++p;
@@ -108,16 +136,33 @@ public:
     }
 
 private:
-    // Whether the '&' at p starts no reference that the library reads (and,
-    // unless entities are sought, no entity reference); if so, records it.
+    // The next '<' or '&' at or after p, or npos.
+    size_t NextMarkupOrReference(size_t p) const {
+        const char* const begin = text.data();
+        const char* const end = begin + text.size();
+        const char* lt = static_cast<const char*>(std::memchr(begin + p, '<', text.size() - p));
+        const char* stop = lt ? lt : end;
+        const void* amp = std::memchr(begin + p, '&', static_cast<size_t>(stop - (begin + p)));
+        if (amp) return static_cast<size_t>(static_cast<const char*>(amp) - begin);
+        return lt ? static_cast<size_t>(lt - begin) : npos;
+    }
+
+    // Whether the '&' at p starts a reference that the library does not read
+    // as XML readers do (see FindUnreadReference); if so, records it.
     bool Unread(size_t p) {
         if (ReferenceLength(text, p) != 0) return false;
         std::string reference = ReferenceAt(text, p);
-        const bool entity = IsEntityReference(reference);
-        if (entity && !entities) return false;
+        UnreadReference::Kind kind = UnreadReference::kNotAllowed;
+        if (IsEntityReference(reference)) {
+            bool internal = false;
+            const bool declared =
+                declared_.Find(reference.substr(1, reference.size() - 2), &internal);
+            if (!entities || (declared && internal)) return false;
+            kind = declared ? UnreadReference::kExternal : UnreadReference::kUndeclared;
+        }
         found->at = p;
         found->reference = std::move(reference);
-        found->entity = entity;
+        found->kind = kind;
         return true;
     }
 
@@ -140,10 +185,27 @@ private:
         return false;
     }
 
+    // Records the general entity that the declaration "<!ENTITY" at p declares.
+    void DeclareEntity(size_t p) {
+        p = SkipSpace(p + 8);
+        if (p >= text.size() || text[p] == '%') return;  // a parameter entity
+        const size_t name = p;
+        while (p < text.size() && IsNameByte(text[p], p == name)) ++p;
+        if (p == name) return;
+        const size_t value = SkipSpace(p);
+        const bool internal = value < text.size() && (text[value] == '"' || text[value] == '\'');
+        declared_.Declare(text.substr(name, p - name), internal);
+    }
+
+    size_t SkipSpace(size_t p) const {
+        while (p < text.size() && IsXmlSpace(text[p])) ++p;
+        return p;
+    }
+
     // The position after the "<!" declaration (a DOCTYPE) at p: after its '>'
     // outside quoted strings, comments, processing instructions and the
-    // brackets of an internal subset.
-    size_t AfterDeclaration(size_t p) const {
+    // brackets of an internal subset. Records the entities the subset declares.
+    size_t AfterDeclaration(size_t p) {
         int depth = 0;
         for (p += 2; p < text.size(); ++p) {
             const char c = text[p];
@@ -159,6 +221,8 @@ private:
                 --depth;
             } else if (c == '>' && depth <= 0) {
                 return p + 1;
+            } else if (depth > 0 && At(text, p, "<!ENTITY")) {
+                DeclareEntity(p);
             }
         }
         return text.size();
@@ -167,11 +231,16 @@ private:
     const std::string& text;
     const bool entities;
     UnreadReference* const found;
+    DeclaredEntities declared_;
 };
 
-bool IsXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
+// A piece of a view item: a literal, a C string of the tree or a string.
+struct Piece {
+    Piece(const char* s) : data(s), size(std::strlen(s)) {}          // NOLINT: implicit by design
+    Piece(const std::string& s) : data(s.data()), size(s.size()) {}  // NOLINT
+    const char* data;
+    size_t size;
+};
 
 // Text with each run of white space turned into one space, and none at either end.
 std::string Collapse(const std::string& text) {
@@ -189,11 +258,61 @@ std::string Collapse(const std::string& text) {
     return collapsed;
 }
 
+// Where the view goes: a list of items, or a digest of them.
+class ViewList {
+public:
+    // Adds the item made of pieces, in order.
+    void Add(std::initializer_list<Piece> pieces, const TAVARO::VelkCursor& where) {
+        std::string what;
+        for (const Piece& piece : pieces) what.append(piece.data, piece.size);
+        items.push_back(ViewItem{std::move(what), where});
+    }
+    std::vector<ViewItem> Take() { return std::move(items); }
+
+private:
+    std::vector<ViewItem> items;
+};
+
+// Two independent 64-bit multiplicative hashes over the pieces of the items,
+// each piece led by its length and each item closed by a mark.
+class ViewHasher {
+public:
+    void Add(std::initializer_list<Piece> pieces, const TAVARO::VelkCursor&) {
+        for (const Piece& piece : pieces) Bytes(piece.data, piece.size);
+        Word(~uint64_t{0});
+    }
+    ViewDigest Digest() const { return ViewDigest{a, b}; }
+
+private:
+    void Bytes(const char* p, size_t n) {
+        Word(n);
+        for (; n >= 8; p += 8, n -= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            Word(w);
+        }
+        uint64_t w = 0;
+        std::memcpy(&w, p, n);
+        Word(w);
+    }
+    void Word(uint64_t w) {
+        a = (a ^ w) * 0x9E3779B97F4A7C15u;
+        a ^= a >> 29;
+        b = (b + w) * 0xC2B2AE3D27D4EB4Fu;
+        b = (b << 31) | (b >> 33);
+    }
+
+    uint64_t a = 0x243F6A8885A308D3u, b = 0x13198A2E03707344u;
+};
+
+template <class Sink>
 class ViewBuilder {
 public:
-    explicit ViewBuilder(bool exactText) : exactText(exactText) {}
+    ViewBuilder(bool exactText, bool firstElementOnly, Sink* sink)
+        : exactText(exactText), firstElementOnly(firstElementOnly), sink(*sink) {}
 
     bool Enter(const VelkNode& node) {
+        if (done) return false;
         if (const VelkText* text = node.ToText()) {
             if (!inRun) runWhere = node.Location();
             inRun = true;
@@ -202,58 +321,50 @@ public:
         }
         EndRun();
         if (const VelkElement* element = node.ToElement()) {
-            Add("element <" + element->SValue() + '>', node);
+            sink.Add({"element <", element->Value(), ">"}, node.Location());
             for (const VelkAttribute* a = element->FirstAttribute(); a; a = a->Next())
-                Add(std::string("attribute ") + a->Name() + "=\"" + a->Value() + '"', node);
+                sink.Add({"attribute ", a->Name(), "=\"", a->Value(), "\""}, node.Location());
             holdsText.push_back(HoldsText(node));
             return true;
         }
         if (node.Type() == VelkNode::DECLARATION) {
             const auto& declaration = static_cast<const VelkDeclaration&>(node);
-            Add(std::string("declaration version=\"") + declaration.Version() + "\" encoding=\"" +
-                    declaration.Encoding() + "\" standalone=\"" + declaration.Standalone() + '"',
-                node);
+            sink.Add({"declaration version=\"", declaration.Version(), "\" encoding=\"",
+                      declaration.Encoding(), "\" standalone=\"", declaration.Standalone(), "\""},
+                     node.Location());
         } else if (node.Type() == VelkNode::COMMENT) {
-            Add("comment \"" + node.SValue() + '"', node);
+            sink.Add({"comment \"", node.Value(), "\""}, node.Location());
         } else {
-            Add("markup <" + node.SValue() + '>', node);
+            sink.Add({"markup <", node.Value(), ">"}, node.Location());
         }
         return false;
     }
 
     void Leave(const VelkNode& node) {
-        if (!node.ToElement()) return;
+        if (done || !node.ToElement()) return;
         EndRun();
         holdsText.pop_back();
-        Add("end of <" + node.SValue() + '>', node);
-        if (node.Parent() && node.Parent()->ToDocument() && firstElementEnd == 0)
-            firstElementEnd = items.size();
+        sink.Add({"end of <", node.Value(), ">"}, node.Location());
+        done = firstElementOnly && node.Parent() && node.Parent()->ToDocument();
     }
 
-    std::vector<ViewItem> Finish(bool firstElementOnly) {
-        EndRun();
-        if (firstElementOnly && firstElementEnd != 0) items.resize(firstElementEnd);
-        return std::move(items);
-    }
+    void Finish() { EndRun(); }
 
 private:
-    void Add(std::string what, const VelkNode& node) {
-        items.push_back(ViewItem{std::move(what), node.Location()});
-    }
-
     // Ends the run of text that the walk is in, if any.
     void EndRun() {
         if (!inRun) return;
         inRun = false;
-        std::string text = exactText ? std::move(run) : Collapse(run);
+        const std::string text = exactText ? run : Collapse(run);
         run.clear();
         const bool seen = exactText ? holdsText.back() : !text.empty();
-        if (seen) items.push_back(ViewItem{"text \"" + text + '"', runWhere});
+        if (seen) sink.Add({"text \"", text, "\""}, runWhere);
     }
 
     const bool exactText;
-    std::vector<ViewItem> items;
-    size_t firstElementEnd = 0;
+    const bool firstElementOnly;
+    Sink& sink;
+    bool done = false;  // the first element has ended and only it is viewed
     // Whether each element the walk is in holds text; the document holds none.
     std::vector<bool> holdsText{false};
     bool inRun = false;
@@ -261,18 +372,41 @@ private:
     TAVARO::VelkCursor runWhere;
 };
 
-}  // namespace
-
-bool FindUnreadReference(const std::string& text, bool entities, UnreadReference* found) {
-    return ReferenceScanner(text, entities, found).Scan();
-}
-
-std::vector<ViewItem> ReaderView(const VelkDocument& doc, bool exactText, bool firstElementOnly) {
-    ViewBuilder builder(exactText);
+template <class Sink>
+void BuildView(const VelkDocument& doc, bool exactText, bool firstElementOnly, Sink* sink) {
+    ViewBuilder<Sink> builder(exactText, firstElementOnly, sink);
     Walk(
         doc, [&builder](const VelkNode& node) { return builder.Enter(node); },
         [&builder](const VelkNode& node) { builder.Leave(node); });
-    return builder.Finish(firstElementOnly);
+    builder.Finish();
+}
+
+}  // namespace
+
+bool FindUnreadReference(const std::string& text, bool entities, UnreadReference* found) {
+    // Nearly every '&' starts a reference that the library reads, wherever it
+    // stands: only an '&' that does not calls for the scan that knows where
+    // references are read and which entities the DOCTYPE declares.
+    const char* const begin = text.data();
+    for (const char* amp = begin; (amp = static_cast<const char*>(std::memchr(
+                                       amp, '&', text.size() - static_cast<size_t>(amp - begin))));
+         ++amp) {
+        if (ReferenceLength(text, static_cast<size_t>(amp - begin)) == 0)
+            return ReferenceScanner(text, entities, found).Scan();
+    }
+    return false;
+}
+
+std::vector<ViewItem> ReaderView(const VelkDocument& doc, bool exactText, bool firstElementOnly) {
+    ViewList list;
+    BuildView(doc, exactText, firstElementOnly, &list);
+    return list.Take();
+}
+
+ViewDigest DigestOfView(const VelkDocument& doc, bool exactText, bool firstElementOnly) {
+    ViewHasher hasher;
+    BuildView(doc, exactText, firstElementOnly, &hasher);
+    return hasher.Digest();
 }
 
 size_t FirstDifference(const std::vector<ViewItem>& a, const std::vector<ViewItem>& b) {

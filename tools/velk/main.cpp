@@ -7,13 +7,8 @@
 // A thin program over the library's public API: the library parses, reports
 // errors and prints; the tool converts encodings, checks that a written form
 // reads as the document it came from, and handles arguments, files and messages.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -22,6 +17,7 @@
 #include "Velk/base/velk.h"
 #include "encoding.h"
 #include "fidelity.h"
+#include "files.h"
 #include "output.h"
 
 using TAVARO::VelkBase;
@@ -43,42 +39,52 @@ constexpr const char kStdinName[] = "<stdin>";
 constexpr const char kStdoutName[] = "<stdout>";
 
 constexpr const char kUsageText[] =
-    "Usage: velk check [--keep-whitespace] FILE...\n"
-    "       velk format [--keep-whitespace] [-o OUT | -i] [FILE | -]\n"
-    "       velk compact [--keep-whitespace] [FILE | -]\n"
+    "Usage: velk check [--lax] FILE...\n"
+    "       velk format [--lax] [--condense] [-o OUT | -i [--follow-symlinks]] [FILE | -]\n"
+    "       velk compact [--lax] [--condense] [FILE | -]\n"
     "       velk --help | --version\n"
     "\n"
     "Commands:\n"
-    "  check    parse each FILE; print one line per broken file, nothing otherwise\n"
-    "  format   write the document pretty-printed: each node on a line of its own,\n"
-    "           indented by four spaces a level\n"
+    "  check    read each FILE as XML; print the first error of each broken file\n"
+    "           (where it is and the rule it breaks), nothing otherwise\n"
+    "  format   write the document pretty-printed: the children of an element\n"
+    "           that holds no text each on a line of their own, indented by four\n"
+    "           spaces a level; an element that holds text written as it stands\n"
     "  compact  write the document on one line, up to the end of its first element\n"
     "\n"
     "Options:\n"
-    "  -o OUT             write to OUT instead of standard output\n"
-    "  -i                 rewrite FILE in place\n"
-    "  --keep-whitespace  change no text: white space alone goes only between the\n"
-    "                     children of an element that holds no text, and an element\n"
-    "                     that holds text is written as it stands\n"
+    "  --lax              read with the library's own, more lenient grammar (in\n"
+    "                     UTF-8) instead of as XML 1.0 demands\n"
+    "  --condense         change white space in text as well: trim each text,\n"
+    "                     make inner runs one space and drop white space alone, so\n"
+    "                     that every element goes on a line of its own\n"
+    "  --keep-whitespace  change no text (the default; accepted for old scripts)\n"
+    "  -o OUT             write to OUT instead of standard output (through a\n"
+    "                     symbolic link, to the file it leads to)\n"
+    "  -i                 rewrite FILE in place, as sed -i does: a new file takes\n"
+    "                     its place with its owner, group and mode (the owner as\n"
+    "                     far as the system allows); a hard link to FILE keeps the\n"
+    "                     old content, and a symbolic link FILE becomes a file\n"
+    "  --follow-symlinks  with -i, rewrite the file a symbolic link leads to and\n"
+    "                     keep the link\n"
     "  --help             print this help and exit\n"
     "  --version          print the library version and exit\n"
     "\n"
     "What format and compact change: the layout (line breaks and indentation\n"
-    "between nodes); white space in text, unless --keep-whitespace (leading and\n"
-    "trailing white space dropped, inner runs made one space, white space alone\n"
-    "dropped); the spelling of markup (the declaration, quotes and spaces in tags,\n"
+    "between the children of an element that holds no text but white space);\n"
+    "the spelling of markup (the declaration, quotes and spaces in tags,\n"
     "<a></a> as <a />, characters as themselves save & < > \" ' as entities, and\n"
-    "control characters and white space that would read otherwise as references).\n"
-    "Elements, attributes, text, comments, processing instructions, DOCTYPE, CDATA\n"
-    "sections and the encoding stay: a document that declares an encoding other\n"
-    "than UTF-8 is converted to UTF-8 and back with iconv.\n"
+    "control characters and white space that would read otherwise as references);\n"
+    "with --condense, white space in text. Elements, attributes, text, comments,\n"
+    "processing instructions, DOCTYPE, CDATA sections and the encoding stay: a\n"
+    "document that declares an encoding other than UTF-8 is converted to UTF-8\n"
+    "and back with iconv. Entities declared in the DOCTYPE are written expanded.\n"
     "\n"
     "Nothing is written, and the exit status is 1, when the written form would not\n"
-    "read the same (it is read back and compared first), when the document uses\n"
-    "entities other than the five predefined ones (they are not expanded), or when\n"
-    "iconv does not know its encoding; check reads such a document as it stands.\n"
-    "Bytes not valid in the encoding, and characters and references that XML does\n"
-    "not allow, are errors for every command.\n"
+    "read the same (it is read back and compared first), or when the document\n"
+    "refers to an entity that is external or not declared. Bytes not valid in the\n"
+    "encoding, an encoding iconv does not know, and characters and references\n"
+    "that XML does not allow are errors for every command.\n"
     "\n"
     "FILE '-' or no FILE reads standard input, named <stdin> in messages.\n"
     "Errors read FILE:ROW:COL: error: MESSAGE (counted from 1).\n"
@@ -92,7 +98,9 @@ struct Options {
     std::vector<std::string> files;
     std::string output;  // -o OUT; empty for standard output
     bool inPlace = false;
-    bool keepWhiteSpace = false;
+    bool followSymlinks = false;
+    bool condense = false;
+    bool lax = false;
 };
 
 enum class ArgsResult { kRun, kHelp, kVersion, kUsageError };
@@ -102,6 +110,25 @@ Command CommandNamed(const std::string& word) {
     if (word == "format") return Command::kFormat;
     if (word == "compact") return Command::kCompact;
     return Command::kNone;
+}
+
+// Sets the flag that a flag option names; false for any other argument.
+bool TakeFlag(const std::string& arg, Options* options) {
+    const struct {
+        const char* name;
+        bool Options::*flag;
+        bool value;
+    } kFlags[] = {{"-i", &Options::inPlace, true},
+                  {"--follow-symlinks", &Options::followSymlinks, true},
+                  {"--condense", &Options::condense, true},
+                  {"--keep-whitespace", &Options::condense, false},
+                  {"--lax", &Options::lax, true}};
+    for (const auto& f : kFlags) {
+        if (arg != f.name) continue;
+        options->*f.flag = f.value;
+        return true;
+    }
+    return false;
 }
 
 // Fills options from the arguments; on a usage error, reason says why.
@@ -114,10 +141,7 @@ ArgsResult ParseArguments(int argc, char** argv, Options* options, std::string* 
         if (isOption && arg == "--version") return ArgsResult::kVersion;
         if (isOption && arg == "--") {
             optionsEnded = true;
-        } else if (isOption && arg == "--keep-whitespace") {
-            options->keepWhiteSpace = true;
-        } else if (isOption && arg == "-i") {
-            options->inPlace = true;
+        } else if (isOption && TakeFlag(arg, options)) {
         } else if (isOption && arg == "-o") {
             if (i + 1 == argc) {
                 *reason = "option -o needs a file name";
@@ -146,6 +170,7 @@ std::string UsageProblem(const Options& options) {
     const bool writesFile = options.inPlace || !options.output.empty();
     if (options.command == Command::kCheck) {
         if (writesFile) return "check writes nothing: -o and -i do not apply";
+        if (options.condense) return "check writes nothing: --condense does not apply";
         if (options.files.empty()) return "check needs at least one FILE";
         return "";
     }
@@ -155,6 +180,7 @@ std::string UsageProblem(const Options& options) {
     if (options.inPlace && !options.output.empty()) return "-o and -i cannot be used together";
     if (options.inPlace && (options.files.empty() || options.files[0] == kStdinArg))
         return "-i needs a FILE to rewrite";
+    if (options.followSymlinks && !options.inPlace) return "--follow-symlinks needs -i";
     return "";
 }
 
@@ -169,14 +195,27 @@ struct Fault {
     VelkCursor where;
 };
 
+// The message as it follows the file and position: "error: MESSAGE". Most of
+// the library's messages begin with the word already ("Error: ...", "Error
+// reading ..."), which then stands for it instead of being said twice.
+std::string ErrorText(const std::string& message) {
+    for (const char* lead : {"Error: ", "Error "}) {
+        const size_t length = std::strlen(lead);
+        if (message.compare(0, length, lead) == 0 && message.size() > length)
+            return "error" + message.substr(5);
+    }
+    return "error: " + message;
+}
+
 // Prints FILE:ROW:COL: error: MESSAGE, or FILE: error: MESSAGE for a fault
 // without a position. The library counts rows and columns from 0.
 void Report(const std::string& name, const Fault& fault) {
+    const std::string text = ErrorText(fault.message);
     if (fault.where.row < 0 || fault.where.col < 0) {
-        std::fprintf(stderr, "%s: error: %s\n", name.c_str(), fault.message.c_str());
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), text.c_str());
     } else {
-        std::fprintf(stderr, "%s:%d:%d: error: %s\n", name.c_str(), fault.where.row + 1,
-                     fault.where.col + 1, fault.message.c_str());
+        std::fprintf(stderr, "%s:%d:%d: %s\n", name.c_str(), fault.where.row + 1,
+                     fault.where.col + 1, text.c_str());
     }
 }
 
@@ -191,65 +230,25 @@ VelkCursor CursorAt(const std::string& text, size_t offset, const VelkDocument& 
     return data.Cursor();
 }
 
-bool ReadStream(FILE* file, std::string* bytes) {
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes->append(buffer, got);
-    return !std::ferror(file);
-}
-
-// Reads the whole of file ("-" for standard input) into bytes.
-bool ReadBytes(const std::string& file, std::string* bytes, Fault* fault) {
-    bool read;
-    if (file == kStdinArg) {
-        read = ReadStream(stdin, bytes);
-    } else {
-        FILE* stream = std::fopen(file.c_str(), "rb");
-        read = stream && ReadStream(stream, bytes);
-        const int error = errno;
-        if (stream) std::fclose(stream);
-        errno = error;
-    }
-    if (!read) {
-        fault->message = std::string(VelkBase::errorString[TAVARO::VELK_ERROR_OPEN_FILE]) + ": " +
-                         std::strerror(errno);
-    }
-    return read;
-}
-
-// Whether a document read without a parse error is one: a single element,
-// with nothing but markup around it.
-bool HasOneElement(const VelkDocument& doc, Fault* fault) {
-    const VelkElement* first = doc.FirstChildElement();
-    if (!first) {
-        fault->message = VelkBase::errorString[TAVARO::VELK_ERROR_DOCUMENT_EMPTY];
-        return false;
-    }
-    if (const VelkElement* second = first->NextSiblingElement()) {
-        fault->message = "Error: more than one document element.";
-        fault->where = second->Location();
-        return false;
-    }
-    return true;
-}
-
 // How a document is read.
 struct Reading {
+    bool strict;     // as XML 1.0, not the library's lenient grammar
+    bool condense;   // white space in text condensed
     bool writeBack;  // refuse what cannot be written back as it was read
-    bool keepText;   // keep text as it stands instead of condensing it
 };
 
 // A document read from a file, with what writing it back needs.
 struct Source {
+    std::string file;  // as named in the arguments, "-" for standard input
     velktool::Encoding encoding;
     std::string text;  // UTF-8
+    size_t size = 0;   // of the text, which is dropped once the document is read
     VelkDocument doc;
 };
 
-// Turns bytes into text; fails on faults of the encoding, and for writing
-// back on an encoding that iconv cannot convert.
-bool DecodeBytes(const std::string& bytes, bool writeBack, Source* source, Fault* fault) {
-    velktool::Decoded decoded = velktool::Decode(bytes);
+// Turns bytes into text; fails on faults of the encoding.
+bool DecodeBytes(std::string&& bytes, Source* source, Fault* fault) {
+    velktool::Decoded decoded = velktool::Decode(std::move(bytes));
     source->encoding = decoded.encoding;
     source->text = std::move(decoded.text);
     const std::string& encoding = decoded.encoding.name;
@@ -258,9 +257,13 @@ bool DecodeBytes(const std::string& bytes, bool writeBack, Source* source, Fault
         case velktool::DecodeStatus::kOk:
             return true;
         case velktool::DecodeStatus::kUnknownEncoding:
-            if (!writeBack) return true;  // checked as it stands
             fault->message = "iconv does not know the encoding '" + encoding +
-                             "', so the file cannot be written back in it";
+                             "' that the file declares, so it cannot be read";
+            return false;
+        case velktool::DecodeStatus::kMisdeclared:
+            fault->message = "the file declares the encoding '" + encoding +
+                             "', but its declaration is not written in it";
+            fault->where.row = fault->where.col = 0;  // the declaration
             return false;
         case velktool::DecodeStatus::kInvalidBytes:
             fault->message = "bytes not valid in the encoding '" + encoding + "'";
@@ -276,44 +279,77 @@ bool DecodeBytes(const std::string& bytes, bool writeBack, Source* source, Fault
 }
 
 // Parses UTF-8 text into doc in the UTF-8 model.
-void ParseText(const std::string& text, bool keepText, VelkDocument* doc) {
-    VelkBase::condenseWhiteSpace = !keepText;
+void ParseText(const std::string& text, const Reading& reading, VelkDocument* doc) {
+    VelkBase::condenseWhiteSpace = reading.condense;
     doc->SetUtf8(true);
+    doc->SetStrict(reading.strict);
     doc->Parse(text.c_str(), nullptr);
 }
 
-// Reads bytes into source as UTF-8 text and parses it. A reference that XML
-// does not allow is an error; for writing back, so is an entity reference.
-bool ReadDocument(const std::string& bytes, const Reading& reading, Source* source, Fault* fault) {
-    if (!DecodeBytes(bytes, reading.writeBack, source, fault)) return false;
+// Whether a document read without a parse error has an element.
+bool HasElement(const VelkDocument& doc, Fault* fault) {
+    if (doc.FirstChildElement()) return true;
+    fault->message = "no document element";
+    return false;
+}
+
+std::string UnreadMessage(const velktool::UnreadReference& reference) {
+    const std::string quoted = "'" + reference.reference + "'";
+    switch (reference.kind) {
+        case velktool::UnreadReference::kUndeclared:
+            return "cannot write back the entity reference " + quoted +
+                   ": the document does not declare the entity";
+        case velktool::UnreadReference::kExternal:
+            return "cannot write back the reference " + quoted +
+                   " to an external entity: velk reads no external entity";
+        case velktool::UnreadReference::kNotAllowed:
+            break;
+    }
+    return quoted + " is not a reference XML allows";
+}
+
+// Parses source's text into its document. A reference that XML does not
+// allow is an error; for writing back, so is one to an entity that is not
+// expanded.
+bool ParseSource(const Reading& reading, Source* source, Fault* fault) {
     VelkDocument& doc = source->doc;
-    ParseText(source->text, reading.keepText, &doc);
+    ParseText(source->text, reading, &doc);
     if (doc.Error()) {
         fault->message = doc.ErrorMessage();
         fault->where = doc.ErrorCursor();
         return false;
     }
-    if (!HasOneElement(doc, fault)) return false;
+    if (!HasElement(doc, fault)) return false;
     velktool::UnreadReference reference;
     if (!velktool::FindUnreadReference(source->text, reading.writeBack, &reference)) return true;
-    if (reference.entity) {
-        fault->message = "cannot write back the entity reference '" + reference.reference +
-                         "': velk expands only the five predefined entities";
-    } else {
-        fault->message = "'" + reference.reference + "' is not a reference XML allows";
-    }
+    fault->message = UnreadMessage(reference);
     fault->where = CursorAt(source->text, reference.at, doc);
     return false;
 }
 
-// Loads file ("-" for standard input) into source; on failure reports why.
-bool LoadDocument(const std::string& file, const Reading& reading, Source* source) {
+// Reads source's file into its text; on failure says why.
+bool LoadText(Source* source, Fault* fault) {
     std::string bytes;
-    Fault fault;
-    if (ReadBytes(file, &bytes, &fault) && ReadDocument(bytes, reading, source, &fault))
-        return true;
-    Report(DisplayName(file), fault);
-    return false;
+    int error = 0;
+    if (!velktool::ReadWhole(source->file, &bytes, &error)) {
+        fault->message = std::string(VelkBase::errorString[TAVARO::VELK_ERROR_OPEN_FILE]) + ": " +
+                         std::strerror(error);
+        return false;
+    }
+    if (!DecodeBytes(std::move(bytes), source, fault)) return false;
+    source->size = source->text.size();
+    return true;
+}
+
+// Reads file ("-" for standard input) into source; on failure says why.
+bool LoadDocument(const std::string& file, const Reading& reading, Source* source, Fault* fault) {
+    source->file = file;
+    return LoadText(source, fault) && ParseSource(reading, source, fault);
+}
+
+// Gives the memory of text back (assigning an empty string may keep it).
+void Release(std::string* text) {
+    std::string().swap(*text);
 }
 
 // A short quotation of a view item for messages, cut at a character boundary.
@@ -325,106 +361,133 @@ std::string Quote(const std::string& what) {
     return what.substr(0, cut) + "...";
 }
 
-// The bytes that write source back in its encoding, in the form a command writes.
-bool WrittenForm(const Source& source, Command command, bool keepText, std::string* bytes,
+velktool::Form FormOf(Command command) {
+    return command == Command::kCompact ? velktool::Form::kCompact : velktool::Form::kPretty;
+}
+
+// The form a command writes, as UTF-8 text, whole. Room for twice the source's
+// text is taken up front, so that a large form is not copied as it grows
+// (pages that stay unwritten cost no memory).
+bool WrittenText(const Source& source, Command command, bool condense, std::string* text,
                  Fault* fault) {
-    std::string text;
-    if (command == Command::kCompact) {
-        text = velktool::CompactForm(source.doc);
-    } else if (!velktool::PrettyForm(source.doc, keepText, &text)) {
-        fault->message = std::strerror(ENOMEM);
-        return false;
-    }
-    if (velktool::Encode(text, source.encoding, bytes)) return true;
-    fault->message = "the written form cannot be converted to the encoding '" +
-                     source.encoding.name + "'; nothing written";
+    text->reserve(2 * source.size + 4096);
+    if (velktool::WriteForm(source.doc, FormOf(command), condense, text)) return true;
+    fault->message = std::strerror(ENOMEM);
     return false;
 }
 
-// Checks that bytes, the written form of source, read as source does; says
-// where they do not. Both are read with their text whole, as readers see it,
-// and compared with the white space in text collapsed unless keepText. Uses
-// up the tree of source, so that no more than one tree is held at a time.
-bool ReadsTheSame(Source* source, const std::string& bytes, bool keepText, bool firstElementOnly,
-                  Fault* fault) {
-    if (!keepText) {
+// What is compared of a document and of its written form read again: the
+// reader's view, with the white space in text collapsed when it is condensed,
+// and up to the end of the first element for the compact form.
+struct Comparison {
+    bool exactText;
+    bool firstElementOnly;
+};
+
+// The view digest of source as a reader sees it. A condensed tree has lost the
+// text a reader sees: the text is read again whole for it.
+velktool::ViewDigest DigestOfSource(Source* source, const Reading& reading,
+                                    const Comparison& compare) {
+    if (reading.condense) {
         source->doc.Clear();
-        ParseText(source->text, true, &source->doc);
+        ParseText(source->text, Reading{reading.strict, false, false}, &source->doc);
     }
-    const auto before = velktool::ReaderView(source->doc, keepText, firstElementOnly);
-    source->doc.Clear();
-    Source again;
-    if (!ReadDocument(bytes, Reading{false, true}, &again, fault)) {
-        fault->message =
-            "the written form would not read back (" + fault->message + "); nothing written";
-        fault->where = VelkCursor();
-        return false;
+    return velktool::DigestOfView(source->doc, compare.exactText, compare.firstElementOnly);
+}
+
+// Reads the written form back into again's document as the source was read:
+// UTF-8 text as it is, the bytes of another encoding decoded into again's
+// text first.
+bool ReadBack(const std::string& written, bool utf8, const Reading& reading, Source* again,
+              Fault* fault) {
+    const std::string& text = utf8 ? written : again->text;
+    if (utf8 || DecodeBytes(std::string(written), again, fault)) {
+        ParseText(text, Reading{reading.strict, false, false}, &again->doc);
+        if (!again->doc.Error() && HasElement(again->doc, fault)) return true;
+        if (again->doc.Error()) fault->message = again->doc.ErrorMessage();
     }
-    const auto after = velktool::ReaderView(again.doc, keepText, firstElementOnly);
-    const size_t at = velktool::FirstDifference(before, after);
-    if (at == std::string::npos) return true;
-    const bool beforeEnds = at == before.size();
-    fault->message = "the written form would read differently here: " +
-                     Quote(beforeEnds ? "nothing" : before[at].what) + " would read as " +
-                     Quote(at == after.size() ? "nothing" : after[at].what) + "; nothing written";
-    if (!keepText) fault->message += " (--keep-whitespace writes text as it stands)";
-    if (!beforeEnds) fault->where = before[at].where;
+    fault->message =
+        "the written form would not read back (" + fault->message + "); nothing written";
+    fault->where = VelkCursor();
     return false;
 }
 
-// The file that writing to path should replace: a symbolic link is followed,
-// so that the link stays and its target gets the new content.
-std::string ResolveTarget(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) return resolved;
-    return path;
+// Says where the written form reads differently from the source, both read
+// again and compared item by item.
+void LocateDifference(Source* source, const std::string& written, const Reading& reading,
+                      const Comparison& compare, Fault* fault) {
+    fault->message = "the written form would read differently; nothing written";
+    fault->where = VelkCursor();
+    if (source->text.empty() && !LoadText(source, fault)) return;
+    const Reading whole{reading.strict, false, false};
+    VelkDocument before, after;
+    ParseText(source->text, whole, &before);
+    ParseText(written, whole, &after);
+    const auto was = velktool::ReaderView(before, compare.exactText, compare.firstElementOnly);
+    const auto is = velktool::ReaderView(after, compare.exactText, compare.firstElementOnly);
+    const size_t at = velktool::FirstDifference(was, is);
+    if (at == std::string::npos) return;
+    const bool wasEnds = at == was.size();
+    fault->message = "the written form would read differently here: " +
+                     Quote(wasEnds ? "nothing" : was[at].what) + " would read as " +
+                     Quote(at == is.size() ? "nothing" : is[at].what) + "; nothing written";
+    if (!wasEnds) fault->where = was[at].where;
 }
 
-std::string FolderOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+// Whether a written form is read back and compared with its source before it
+// is written. A strict reading holds only what XML can represent, which the
+// library writes so that it reads back the same; the lenient grammar accepts
+// more, and condensing changes text, so their written forms are checked.
+bool Verified(const Reading& reading) {
+    return !reading.strict || reading.condense;
 }
 
-// The permissions of a new file: those of the file it replaces, or the
-// ordinary ones for a new file.
-mode_t ModeFor(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0) return info.st_mode & 07777;
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+// Encodes text, the written form, into head (the byte-order mark) and body.
+bool EncodeWritten(std::string&& text, const velktool::Encoding& encoding, std::string* head,
+                   std::string* body, Fault* fault) {
+    if (velktool::WrittenAsIs(text, encoding)) {
+        *head = encoding.byteOrderMark;
+        *body = std::move(text);
+        return true;
+    }
+    if (velktool::Encode(text, encoding, body)) return true;
+    fault->message = "the written form cannot be converted to the encoding '" + encoding.name +
+                     "'; nothing written";
+    return false;
 }
 
-// Writes through write() into a temporary file in path's folder, then renames
-// it over path, so that path holds either its old or its complete new content.
-bool WriteFileAtomically(const std::string& path, const std::function<void(FILE*)>& write) {
-    const std::string target = ResolveTarget(path);
-    std::string temporary = FolderOf(target) + "/.velk-XXXXXX";
-    const int fd = mkstemp(&temporary[0]);
-    if (fd < 0) {
-        Report(path, std::strerror(errno));
-        return false;
+// The bytes a command writes for source, in its encoding: head (the
+// byte-order mark) and body. When they are verified, checks first that they
+// read as the source does, one tree held at a time: the source's view is kept
+// as a digest, its tree dropped, and the written form read back and digested
+// in turn.
+bool WrittenForm(Source* source, const Reading& reading, Command command, std::string* head,
+                 std::string* body, Fault* fault) {
+    // A file can be read again should the written form read otherwise; the
+    // text of standard input is kept for that, and a condensed source's text
+    // until its view is taken.
+    const bool dropText = source->file != kStdinArg;
+    if (dropText && !reading.condense) Release(&source->text);
+    std::string text;
+    if (!WrittenText(*source, command, reading.condense, &text, fault)) return false;
+    if (!Verified(reading)) {
+        source->doc.Clear();
+        return EncodeWritten(std::move(text), source->encoding, head, body, fault);
     }
-    FILE* file = fdopen(fd, "w");
-    if (file == nullptr) {
-        Report(path, std::strerror(errno));
-        close(fd);
-        unlink(temporary.c_str());
-        return false;
-    }
-    write(file);
-    const bool written = std::fflush(file) == 0 && !std::ferror(file) &&
-                         fchmod(fd, ModeFor(target)) == 0 && fsync(fd) == 0;
-    const int writeErrno = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        Report(path, std::strerror(written && closed ? errno : writeErrno));
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    const Comparison compare{!reading.condense, command == Command::kCompact};
+    const velktool::ViewDigest before = DigestOfSource(source, reading, compare);
+    source->doc.Clear();
+    if (dropText) Release(&source->text);
+    const bool asIs = velktool::WrittenAsIs(text, source->encoding);
+    if (!EncodeWritten(std::move(text), source->encoding, head, body, fault)) return false;
+    Source again;
+    if (!ReadBack(*body, asIs, reading, &again, fault)) return false;
+    const velktool::ViewDigest after =
+        velktool::DigestOfView(again.doc, compare.exactText, compare.firstElementOnly);
+    again.doc.Clear();
+    if (before == after) return true;
+    LocateDifference(source, asIs ? *body : again.text, reading, compare, fault);
+    return false;
 }
 
 bool FinishStandardOutput() {
@@ -433,35 +496,115 @@ bool FinishStandardOutput() {
     return false;
 }
 
+Reading ReadingFor(const Options& options, bool writeBack) {
+    return Reading{!options.lax, options.condense, writeBack};
+}
+
 int RunCheck(const Options& options) {
     int status = kOk;
     for (const std::string& file : options.files) {
         Source source;
-        if (!LoadDocument(file, Reading{false, options.keepWhiteSpace}, &source)) status = kFailed;
+        Fault fault;
+        if (!LoadDocument(file, ReadingFor(options, false), &source, &fault)) {
+            Report(DisplayName(file), fault);
+            status = kFailed;
+        }
     }
     return status;
 }
 
+// Writes the form of source to file as it is made, a piece at a time, in
+// an encoding that UTF-8 text is written in as it is (UTF-8, or ASCII, where a
+// piece that holds other characters goes through iconv), so that the whole
+// form is never held. On failure, fault says why, or is empty for a failed
+// write, which errno explains.
+bool StreamForm(const Source& source, Command command, FILE* file, Fault* fault) {
+    const velktool::Encoding& encoding = source.encoding;
+    const velktool::Encoding unmarked{encoding.name, ""};
+    std::fwrite(encoding.byteOrderMark.data(), 1, encoding.byteOrderMark.size(), file);
+    std::string converted;
+    const velktool::Drain drain = [&](std::string* text) {
+        const std::string* bytes = text;
+        if (!velktool::WrittenAsIs(*text, encoding)) {
+            if (!velktool::Encode(*text, unmarked, &converted)) {
+                fault->message =
+                    "the written form cannot be converted to the encoding '" + encoding.name + "'";
+                return false;
+            }
+            bytes = &converted;
+        }
+        std::fwrite(bytes->data(), 1, bytes->size(), file);
+        text->clear();
+        return !std::ferror(file);
+    };
+    std::string piece;
+    if (velktool::WriteForm(source.doc, FormOf(command), false, &piece, drain)) return true;
+    if (fault->message.empty() && !std::ferror(file)) fault->message = std::strerror(ENOMEM);
+    return false;
+}
+
+// Writes through write() to standard output, OUT or back into FILE; a file is
+// replaced only when write() succeeds. Reports what fails.
+bool Emit(const Options& options, const std::string& input,
+          const std::function<bool(FILE*, Fault*)>& write) {
+    Fault fault;
+    const bool toStdout =
+        !options.inPlace && (options.output.empty() || options.output == kStdinArg);
+    const std::string& path = toStdout ? kStdoutName : options.inPlace ? input : options.output;
+    int error = 0;
+    velktool::Replacement replacement;
+    const velktool::Replace how = !options.inPlace         ? velktool::Replace::kNewFile
+                                  : options.followSymlinks ? velktool::Replace::kInPlaceLinks
+                                                           : velktool::Replace::kInPlace;
+    if (!toStdout && !replacement.Begin(path, how, &error)) {
+        Report(path, std::strerror(error));
+        return false;
+    }
+    FILE* file = toStdout ? stdout : replacement.File();
+    if (!write(file, &fault)) {
+        if (fault.message.empty()) {
+            Report(path, std::strerror(errno));
+        } else {
+            Report(DisplayName(input), fault);
+        }
+        return false;
+    }
+    if (toStdout) return FinishStandardOutput();
+    if (replacement.Commit(&error)) return true;
+    Report(path, std::strerror(error));
+    return false;
+}
+
 // format and compact: read the document, write it to standard output, OUT or
-// back into FILE.
+// back into FILE. A form that is not checked before it is written goes out as
+// it is made when its encoding allows.
 int RunWrite(const Options& options) {
     const std::string input = options.files.empty() ? kStdinArg : options.files[0];
+    const Reading reading = ReadingFor(options, true);
     Source source;
-    if (!LoadDocument(input, Reading{true, options.keepWhiteSpace}, &source)) return kFailed;
-    std::string bytes;
     Fault fault;
-    const bool keepText = options.keepWhiteSpace;
-    if (!WrittenForm(source, options.command, keepText, &bytes, &fault) ||
-        !ReadsTheSame(&source, bytes, keepText, options.command == Command::kCompact, &fault)) {
+    if (!LoadDocument(input, reading, &source, &fault)) {
         Report(DisplayName(input), fault);
         return kFailed;
     }
-    const auto write = [&bytes](FILE* file) { std::fwrite(bytes.data(), 1, bytes.size(), file); };
-    if (options.inPlace) return WriteFileAtomically(input, write) ? kOk : kFailed;
-    if (!options.output.empty() && options.output != kStdinArg)
-        return WriteFileAtomically(options.output, write) ? kOk : kFailed;
-    write(stdout);
-    return FinishStandardOutput() ? kOk : kFailed;
+    if (!Verified(reading) && velktool::IsUtf8OrAscii(source.encoding)) {
+        Release(&source.text);
+        const auto stream = [&](FILE* file, Fault* fault) {
+            return StreamForm(source, options.command, file, fault);
+        };
+        return Emit(options, input, stream) ? kOk : kFailed;
+    }
+    std::string head, body;
+    if (!WrittenForm(&source, reading, options.command, &head, &body, &fault)) {
+        Report(DisplayName(input), fault);
+        return kFailed;
+    }
+    const auto write = [&head, &body](FILE* file, Fault*) {
+        std::fwrite(head.data(), 1, head.size(), file);
+        std::fwrite(body.data(), 1, body.size(), file);
+        return !std::ferror(file);
+    };
+    return Emit(options, input, write) ? kOk : kFailed;
 }
 
 int UsageError(const std::string& reason) {
