@@ -185,7 +185,7 @@ TEST(Errors, FailedChildAllocationKeepsTheChildrenBefore) {
 TEST(Errors, CloneGivesNullWhenAnAllocationFails) {
     if (!CanInjectAllocationFailures()) GTEST_SKIP() << "running under valgrind";
     VelkDocument doc;
-    doc.Parse("<?xml version='1.0'?><!--c--><r a='1' b='2'><e x='1'>t</e><!--d--><e/></r><!--s-->",
+    doc.Parse("<?xml version='1.0'?><!--c--><r a='1' b='2'><e x='1'>t</e><!--d--><e/></r><s/>",
               nullptr);
     ASSERT_EQ(Status(doc), "ok");
     int failed = 0;

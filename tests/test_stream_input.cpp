@@ -45,7 +45,7 @@ TEST(StreamIn, ReadsExactlyOneNode) {
         {'e', "<a> <b c='1'> <c></c> </b>\n</a> x", " x", "ok", "a(b[c=1](c))", "ok"},
         // Markup that is not a child's start or end tag does not count in the depth.
         {'e', "<a><!-- <b> --><?xml v?><!X><<b/></a>x", "x", "ok",
-         "a(<!-- <b> -->,<?xml ||?>,<!X>)", "5@-1:-1"},
+         "a(<!-- <b> -->,<?xml ||?>,<!X>,<<b/>)", "ok"},
         {'e', "<a></ a>< \n/a>x", "< \n/a>x", "ok", "a", "9@-1:-1"},
         {'e', "<a></b>x", "x", "ok", "a", "9@-1:-1"},
         {'e', "<a><b", "", "ok", "a(b)", "5@-1:-1"},

@@ -131,6 +131,11 @@ inline std::string Status(const VelkDocument& doc) {
            std::to_string(doc.ErrorCursor().col) + (known ? "" : " " + message);
 }
 
+// The status "code@place" of a document whose error is code at place ("row:col").
+inline std::string Coded(int code, const char* place) {
+    return std::to_string(code) + "@" + place;
+}
+
 }  // namespace velk_test
 
 #endif  // VELK_TESTS_TEST_UTIL_H

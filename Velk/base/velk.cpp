@@ -2007,8 +2007,8 @@ bool VelkDocument::LoadFile(const char* fileName) {
         ParseStrict(this, text.bytes.get(), text.bytes.get() + text.length, nullptr);
         return !Error();
     }
-    // A NUL byte in the file ends the text that the parser sees.
-    Parse(text.bytes.get(), nullptr);
+    // The whole file is read: a NUL byte in it is an error at its position.
+    ParseBytes(text.bytes.get(), text.length, true, nullptr);
     return !Error();
 }
 

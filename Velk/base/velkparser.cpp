@@ -1032,30 +1032,20 @@ VelkNode* VelkNode::Identify(const char* p) {
 
 namespace {
 
-// Whether the markup at p opens with '<' and an ASCII byte that can begin no
-// markup: no name, '/', '?' or '!' (a non-ASCII byte stays unknown markup in
-// the byte model).
-bool IsNamelessTag(Markup kind, const char* p) {
-    return kind == Markup::kOther && p[1] != '!' && static_cast<unsigned char>(p[1]) < 0x80;
-}
-
-// The error of what no reading accepts at the top level of a document:
-// text, an end tag with no element open, a tag without a name, a second
-// document element. VELK_NO_ERROR when kind may stand there.
-int TopLevelError(Markup kind, const char* p, bool elementRead) {
-    if (kind == Markup::kUndecided || kind == Markup::kCData)
-        return VELK_ERROR_TEXT_OUTSIDE_ELEMENT;
-    if (kind == Markup::kEndTag) return VELK_ERROR_END_TAG_UNEXPECTED;
-    if (IsNamelessTag(kind, p)) return VELK_ERROR_ELEMENT_NAME;
-    if (kind == Markup::kElement && elementRead) return VELK_ERROR_MULTIPLE_ROOTS;
-    return VELK_NO_ERROR;
+// Whether markup of kind may stand at the top level of a document: text, a
+// CDATA section among it, may not. An end tag with no element open, a '<'
+// followed by no name and a further element are read as the lenient grammar
+// reads them (unknown markup, more top-level elements); strict reading
+// refuses them.
+bool AllowedAtTopLevel(Markup kind) {
+    return kind != Markup::kUndecided && kind != Markup::kCData;
 }
 
 }  // namespace
 
-// What no reading accepts at the top level (see TopLevelError) records an
-// error at its position and ends the parse there, keeping the nodes read
-// before it. A text of white space alone is an empty document.
+// What may not stand at the top level records VELK_ERROR_TEXT_OUTSIDE_ELEMENT
+// at its position and ends the parse there, keeping the nodes read before it.
+// A text of white space alone is an empty document.
 const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     if (strict) return ParseStrict(this, p, p ? p + std::strlen(p) : nullptr, prevData);
     ClearError();
@@ -1079,12 +1069,10 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     const ParseContext ctx{&data, this, utf8, CondenseWhiteSpace(), p + std::strlen(p), &scratch};
 
     p = SkipWhiteSpace(p);
-    bool elementRead = false;
     while (p && *p) {
         const Markup kind = *p == '<' ? ClassifyAt(p, utf8) : Markup::kUndecided;
-        const int misplaced = TopLevelError(kind, p, elementRead);
-        if (misplaced != VELK_NO_ERROR) {
-            SetError(misplaced, p, &data);
+        if (!AllowedAtTopLevel(kind)) {
+            SetError(VELK_ERROR_TEXT_OUTSIDE_ELEMENT, p, &data);
             return p;
         }
         VelkNode* node = NewNode(kind, this);
@@ -1095,7 +1083,6 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
         VelkAccess::Parent(*node) = this;
         p = ParseNode(node, p, ctx);
         LinkEndChild(node);
-        elementRead = elementRead || kind == Markup::kElement;
         p = SkipWhiteSpace(p);
     }
     if (!FirstChild() && !Error()) SetError(VELK_ERROR_DOCUMENT_EMPTY, nullptr, nullptr);
@@ -1594,9 +1581,6 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
                 }
                 p = after;
                 current = static_cast<VelkElement*>(current->Parent());
-            } else if (IsNamelessTag(kind, p)) {
-                Report(ctx.doc, VELK_ERROR_ELEMENT_NAME, p, ctx.data);
-                return nullptr;
             } else {
                 VelkNode* node = NewNode(kind, ctx.doc);
                 if (!node) {
