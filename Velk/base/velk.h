@@ -859,6 +859,7 @@ public:
     ~VelkDocument() override;
 
     // Replace the tree with the parsed contents of a file; true when no error.
+    // The whole file is read: a NUL byte in it is VELK_ERROR_CHARACTER.
     bool LoadFile();
     bool LoadFile(const char* fileName);
     bool LoadFile(VelkStringRef fileName);

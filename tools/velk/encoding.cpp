@@ -46,28 +46,73 @@ bool IsDeclarationSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// The value of the encoding pseudo-attribute of the declaration that text
-// starts with; empty when there is no declaration or it names no encoding.
-std::string DeclaredEncoding(const std::string& text) {
-    if (!StartsWith(text, "<?xml") || text.size() < 6 || !IsDeclarationSpace(text[5])) return "";
+// The encoding pseudo-attribute of the declaration that text starts with.
+struct EncodingDeclaration {
+    std::string value;  // empty when there is no declaration or it names no encoding
+    size_t begin = 0;   // of the word "encoding"
+    size_t end = 0;     // after the closing quote of the value
+    // Whether it stands as XML places it: after white space, right after the
+    // version, which comes first.
+    bool inPlace = false;
+};
+
+bool IsEncodingName(const std::string& name) {
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (name.empty() || !letter(name[0])) return false;
+    for (char c : name)
+        if (!letter(c) && !(c >= '0' && c <= '9') && c != '.' && c != '_' && c != '-') return false;
+    return true;
+}
+
+EncodingDeclaration FindEncodingDeclaration(const std::string& text) {
+    EncodingDeclaration found;
+    if (!StartsWith(text, "<?xml") || text.size() < 6 || !IsDeclarationSpace(text[5])) return found;
     const size_t end = text.find("?>");
-    if (end == std::string::npos) return "";
+    if (end == std::string::npos) return found;
     size_t p = 5;
-    for (;;) {
+    for (std::string previous;;) {
+        const size_t spaceStart = p;
         while (p < end && IsDeclarationSpace(text[p])) ++p;
         const size_t nameStart = p;
         while (p < end && text[p] >= 'a' && text[p] <= 'z') ++p;
-        const std::string name = text.substr(nameStart, p - nameStart);
+        std::string name = text.substr(nameStart, p - nameStart);
         while (p < end && IsDeclarationSpace(text[p])) ++p;
-        if (name.empty() || p == end || text[p] != '=') return "";
+        if (name.empty() || p == end || text[p] != '=') return found;
         ++p;
         while (p < end && IsDeclarationSpace(text[p])) ++p;
-        if (p == end || (text[p] != '"' && text[p] != '\'')) return "";
+        if (p == end || (text[p] != '"' && text[p] != '\'')) return found;
         const size_t close = text.find(text[p], p + 1);
-        if (close == std::string::npos || close > end) return "";
-        if (name == "encoding") return text.substr(p + 1, close - p - 1);
+        if (close == std::string::npos || close > end) return found;
+        if (name == "encoding") {
+            found.value = text.substr(p + 1, close - p - 1);
+            found.begin = nameStart;
+            found.end = close + 1;
+            found.inPlace = previous == "version" && nameStart > spaceStart;
+            return found;
+        }
+        previous = std::move(name);
         p = close + 1;
     }
+}
+
+// The value of the encoding pseudo-attribute of the declaration that text
+// starts with; empty when there is no declaration or it names no encoding.
+std::string DeclaredEncoding(const std::string& text) {
+    return FindEncodingDeclaration(text).value;
+}
+
+// Text converted to UTF-8 no longer is in the encoding its declaration names,
+// and a reader that takes its bytes as they are would refuse the name: the
+// pseudo-attribute is overwritten with white space (line ends and tabs stay,
+// so every position stays), which leaves a declaration of UTF-8. Only one
+// that stands where XML places it, with a well-formed name, is taken out, so
+// that a misplaced one is still reported. Returns the name taken out.
+std::string UnnameEncoding(std::string* text) {
+    const EncodingDeclaration found = FindEncodingDeclaration(*text);
+    if (!found.inPlace || !IsEncodingName(found.value)) return "";
+    for (size_t i = found.begin; i < found.end; ++i)
+        if (!IsDeclarationSpace((*text)[i])) (*text)[i] = ' ';
+    return found.value;
 }
 
 // Decodes the UTF-8 sequence at p (n bytes available) into *c; returns its
@@ -261,6 +306,8 @@ Decoded Decode(std::string&& bytes) {
     }
     iconv_close(cd);
     if (decoded.status == DecodeStatus::kOk) CheckCharacters(&decoded);
+    if (decoded.status == DecodeStatus::kOk)
+        decoded.unnamedEncoding = UnnameEncoding(&decoded.text);
     return decoded;
 }
 

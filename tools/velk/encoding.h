@@ -35,6 +35,10 @@ struct Decoded {
     size_t faultAt = 0;
     // With kDisallowedCharacter, the character.
     unsigned long character = 0;
+    // When the text was converted, the encoding its declaration named, taken
+    // out of the text (overwritten with white space) since the text is UTF-8
+    // now; empty when the declaration names none or names it out of place.
+    std::string unnamedEncoding;
 };
 
 // Whether XML allows character c in a document.

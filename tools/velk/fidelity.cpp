@@ -111,8 +111,9 @@ private:
 
 class ReferenceScanner {
 public:
-    ReferenceScanner(const std::string& text, bool entities, UnreadReference* found)
-        : text(text), entities(entities), found(found) {}
+    ReferenceScanner(const std::string& text, bool entities, bool declaredExpanded,
+                     UnreadReference* found)
+        : text(text), entities(entities), declaredExpanded(declaredExpanded), found(found) {}
 
     bool Scan() {
         size_t p = 0;
@@ -157,8 +158,10 @@ private:
             bool internal = false;
             const bool declared =
                 declared_.Find(reference.substr(1, reference.size() - 2), &internal);
-            if (!entities || (declared && internal)) return false;
-            kind = declared ? UnreadReference::kExternal : UnreadReference::kUndeclared;
+            if (!entities || (declared && internal && declaredExpanded)) return false;
+            kind = !declared  ? UnreadReference::kUndeclared
+                   : internal ? UnreadReference::kUnexpanded
+                              : UnreadReference::kExternal;
         }
         found->at = p;
         found->reference = std::move(reference);
@@ -230,6 +233,7 @@ private:
 
     const std::string& text;
     const bool entities;
+    const bool declaredExpanded;
     UnreadReference* const found;
     DeclaredEntities declared_;
 };
@@ -383,7 +387,8 @@ void BuildView(const VelkDocument& doc, bool exactText, bool firstElementOnly, S
 
 }  // namespace
 
-bool FindUnreadReference(const std::string& text, bool entities, UnreadReference* found) {
+bool FindUnreadReference(const std::string& text, bool entities, bool declaredExpanded,
+                         UnreadReference* found) {
     // Nearly every '&' starts a reference that the library reads, wherever it
     // stands: only an '&' that does not calls for the scan that knows where
     // references are read and which entities the DOCTYPE declares.
@@ -392,7 +397,7 @@ bool FindUnreadReference(const std::string& text, bool entities, UnreadReference
                                        amp, '&', text.size() - static_cast<size_t>(amp - begin))));
          ++amp) {
         if (ReferenceLength(text, static_cast<size_t>(amp - begin)) == 0)
-            return ReferenceScanner(text, entities, found).Scan();
+            return ReferenceScanner(text, entities, declaredExpanded, found).Scan();
     }
     return false;
 }

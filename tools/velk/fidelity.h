@@ -19,6 +19,7 @@ struct UnreadReference {
         kNotAllowed,  // a malformed reference, or one to a character XML does not allow
         kUndeclared,  // an entity that the document does not declare
         kExternal,    // an entity declared with SYSTEM or PUBLIC, which is never read
+        kUnexpanded,  // an entity declared in the internal subset, which is not expanded
     };
     size_t at = 0;          // offset of its '&' in the text
     std::string reference;  // the reference as written
@@ -30,10 +31,12 @@ struct UnreadReference {
 // reference to a character XML does not allow, or an '&' that starts no
 // reference, which make a document ill-formed; with entities, a reference to
 // an entity that is neither one of the five predefined ones nor declared with
-// its replacement text in the internal subset of the DOCTYPE (the library
-// expands those, and reads no external entity). Comments, CDATA sections,
-// processing instructions and the DOCTYPE hold no references and are skipped.
-bool FindUnreadReference(const std::string& text, bool entities, UnreadReference* found);
+// its replacement text in the internal subset of the DOCTYPE, when the library
+// expands those (declaredExpanded; it reads no external entity). Comments,
+// CDATA sections, processing instructions and the DOCTYPE hold no references
+// and are skipped.
+bool FindUnreadReference(const std::string& text, bool entities, bool declaredExpanded,
+                         UnreadReference* found);
 
 // One thing a reader sees in a document, and where it begins.
 struct ViewItem {

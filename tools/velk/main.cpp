@@ -19,6 +19,7 @@
 #include "fidelity.h"
 #include "files.h"
 #include "output.h"
+#include "tree.h"
 
 using TAVARO::VelkBase;
 using TAVARO::VelkCursor;
@@ -78,13 +79,16 @@ constexpr const char kUsageText[] =
     "with --condense, white space in text. Elements, attributes, text, comments,\n"
     "processing instructions, DOCTYPE, CDATA sections and the encoding stay: a\n"
     "document that declares an encoding other than UTF-8 is converted to UTF-8\n"
-    "and back with iconv. Entities declared in the DOCTYPE are written expanded.\n"
+    "and back with iconv. Entities declared in the DOCTYPE are written expanded\n"
+    "where the library expands them.\n"
     "\n"
     "Nothing is written, and the exit status is 1, when the written form would not\n"
     "read the same (it is read back and compared first), or when the document\n"
-    "refers to an entity that is external or not declared. Bytes not valid in the\n"
-    "encoding, an encoding iconv does not know, and characters and references\n"
-    "that XML does not allow are errors for every command.\n"
+    "refers to an entity that is external, not declared or not expanded. Bytes\n"
+    "not valid in the encoding, an encoding iconv does not know, and characters\n"
+    "and references that XML does not allow are errors for every command. With\n"
+    "--lax, so are an end tag with no element open, a '<' followed by no name\n"
+    "and a second document element, which that grammar reads without an error.\n"
     "\n"
     "FILE '-' or no FILE reads standard input, named <stdin> in messages.\n"
     "Errors read FILE:ROW:COL: error: MESSAGE (counted from 1).\n"
@@ -243,6 +247,9 @@ struct Source {
     velktool::Encoding encoding;
     std::string text;  // UTF-8
     size_t size = 0;   // of the text, which is dropped once the document is read
+    // The encoding that the declaration named before the text was converted
+    // (taken out of the text, which is UTF-8 now); empty when it names none.
+    std::string unnamedEncoding;
     VelkDocument doc;
 };
 
@@ -251,6 +258,7 @@ bool DecodeBytes(std::string&& bytes, Source* source, Fault* fault) {
     velktool::Decoded decoded = velktool::Decode(std::move(bytes));
     source->encoding = decoded.encoding;
     source->text = std::move(decoded.text);
+    source->unnamedEncoding = std::move(decoded.unnamedEncoding);
     const std::string& encoding = decoded.encoding.name;
     char message[128];
     switch (decoded.status) {
@@ -278,19 +286,69 @@ bool DecodeBytes(std::string&& bytes, Source* source, Fault* fault) {
     return false;
 }
 
-// Parses UTF-8 text into doc in the UTF-8 model.
-void ParseText(const std::string& text, const Reading& reading, VelkDocument* doc) {
+// Puts the encoding that converted text no longer names back into the
+// declaration of the document read from it, so that it is written back.
+void RenameEncoding(const std::string& encoding, VelkDocument* doc) {
+    TAVARO::VelkNode* first = doc->FirstChild();
+    if (encoding.empty() || !first || first->Type() != TAVARO::VelkNode::DECLARATION) return;
+    const auto* declaration = static_cast<const TAVARO::VelkDeclaration*>(first);
+    doc->ReplaceChild(first, TAVARO::VelkDeclaration(declaration->Version(), encoding.c_str(),
+                                                     declaration->Standalone()));
+}
+
+// Parses UTF-8 text into doc in the UTF-8 model; unnamedEncoding, when the
+// text was converted, goes back into its declaration.
+void ParseText(const std::string& text, const Reading& reading, VelkDocument* doc,
+               const std::string& unnamedEncoding = std::string()) {
     VelkBase::condenseWhiteSpace = reading.condense;
     doc->SetUtf8(true);
     doc->SetStrict(reading.strict);
     doc->Parse(text.c_str(), nullptr);
+    if (!doc->Error()) RenameEncoding(unnamedEncoding, doc);
 }
+
+constexpr const char kNoElement[] = "no document element";
 
 // Whether a document read without a parse error has an element.
 bool HasElement(const VelkDocument& doc, Fault* fault) {
     if (doc.FirstChildElement()) return true;
-    fault->message = "no document element";
+    fault->message = kNoElement;
     return false;
+}
+
+// What is wrong with unknown markup of the given text (between its '<' and
+// '>') that the lenient grammar reads in place of a tag; null for the markup
+// it keeps as such ("<!...>", "<?...?>").
+const char* MisreadTag(const char* value) {
+    if (value[0] == '!' || value[0] == '?') return nullptr;
+    if (value[0] == '/') return "end tag without a start tag";
+    return "tag without a name";
+}
+
+// Finds what the lenient grammar accepts and XML does not, though the
+// document parsed without an error: an end tag with no element open and a '<'
+// followed by no name, both read as unknown markup, and a second top-level
+// element. The first of them in document order, where its node stands.
+bool FindMisreadMarkup(const VelkDocument& doc, Fault* fault) {
+    const TAVARO::VelkNode* found = nullptr;
+    const char* what = nullptr;
+    bool elementSeen = false;
+    const auto enter = [&](const TAVARO::VelkNode& node) {
+        if (found) return false;
+        if (node.Type() == TAVARO::VelkNode::UNKNOWN) {
+            what = MisreadTag(node.Value());
+        } else if (node.Parent() == &doc && node.ToElement()) {
+            if (elementSeen) what = "more than one document element";
+            elementSeen = true;
+        }
+        if (what) found = &node;
+        return !found;
+    };
+    velktool::Walk(doc, enter, [](const TAVARO::VelkNode&) {});
+    if (!found) return false;
+    fault->message = what;
+    fault->where = found->Location();
+    return true;
 }
 
 std::string UnreadMessage(const velktool::UnreadReference& reference) {
@@ -299,6 +357,10 @@ std::string UnreadMessage(const velktool::UnreadReference& reference) {
         case velktool::UnreadReference::kUndeclared:
             return "cannot write back the entity reference " + quoted +
                    ": the document does not declare the entity";
+        case velktool::UnreadReference::kUnexpanded:
+            return "cannot write back the entity reference " + quoted +
+                   ": this version of the library does not expand the entities that a "
+                   "DOCTYPE declares";
         case velktool::UnreadReference::kExternal:
             return "cannot write back the reference " + quoted +
                    " to an external entity: velk reads no external entity";
@@ -308,20 +370,54 @@ std::string UnreadMessage(const velktool::UnreadReference& reference) {
     return quoted + " is not a reference XML allows";
 }
 
+// Whether the library, reading strictly or not, expands the general entities
+// that the internal subset of a DOCTYPE declares, which the tool then writes
+// expanded; where it keeps their references as text, writing that text would
+// change them. Asked of the library once per reading.
+bool ExpandsDeclaredEntities(bool strict) {
+    static int expands[2] = {-1, -1};
+    int& known = expands[strict ? 1 : 0];
+    if (known < 0) {
+        VelkDocument probe;
+        probe.SetUtf8(true);
+        probe.SetStrict(strict);
+        probe.Parse("<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e;</r>", nullptr);
+        const VelkElement* root = probe.FirstChildElement();
+        const TAVARO::VelkNode* text = root ? root->FirstChild() : nullptr;
+        known = !probe.Error() && text && text->ToText() && std::strcmp(text->Value(), "x") == 0;
+    }
+    return known == 1;
+}
+
+// Whether position a comes before b in the text; a position-less b stands
+// for the end of the text, where a parse that runs out reports.
+bool Before(const VelkCursor& a, const VelkCursor& b) {
+    if (b.row < 0) return true;
+    return a.row < b.row || (a.row == b.row && a.col < b.col);
+}
+
 // Parses source's text into its document. A reference that XML does not
 // allow is an error; for writing back, so is one to an entity that is not
 // expanded.
 bool ParseSource(const Reading& reading, Source* source, Fault* fault) {
     VelkDocument& doc = source->doc;
-    ParseText(source->text, reading, &doc);
+    ParseText(source->text, reading, &doc, source->unnamedEncoding);
+    if (!reading.strict && FindMisreadMarkup(doc, fault) &&
+        (!doc.Error() || Before(fault->where, doc.ErrorCursor())))
+        return false;
     if (doc.Error()) {
-        fault->message = doc.ErrorMessage();
+        // Markup with no element is not an empty document: say what it lacks.
+        const bool noElement =
+            doc.ErrorCode() == TAVARO::VELK_ERROR_DOCUMENT_EMPTY && doc.FirstChild();
+        fault->message = noElement ? kNoElement : doc.ErrorMessage();
         fault->where = doc.ErrorCursor();
         return false;
     }
     if (!HasElement(doc, fault)) return false;
     velktool::UnreadReference reference;
-    if (!velktool::FindUnreadReference(source->text, reading.writeBack, &reference)) return true;
+    if (!velktool::FindUnreadReference(source->text, reading.writeBack,
+                                       ExpandsDeclaredEntities(reading.strict), &reference))
+        return true;
     fault->message = UnreadMessage(reference);
     fault->where = CursorAt(source->text, reference.at, doc);
     return false;
@@ -390,7 +486,8 @@ velktool::ViewDigest DigestOfSource(Source* source, const Reading& reading,
                                     const Comparison& compare) {
     if (reading.condense) {
         source->doc.Clear();
-        ParseText(source->text, Reading{reading.strict, false, false}, &source->doc);
+        ParseText(source->text, Reading{reading.strict, false, false}, &source->doc,
+                  source->unnamedEncoding);
     }
     return velktool::DigestOfView(source->doc, compare.exactText, compare.firstElementOnly);
 }
@@ -402,7 +499,7 @@ bool ReadBack(const std::string& written, bool utf8, const Reading& reading, Sou
               Fault* fault) {
     const std::string& text = utf8 ? written : again->text;
     if (utf8 || DecodeBytes(std::string(written), again, fault)) {
-        ParseText(text, Reading{reading.strict, false, false}, &again->doc);
+        ParseText(text, Reading{reading.strict, false, false}, &again->doc, again->unnamedEncoding);
         if (!again->doc.Error() && HasElement(again->doc, fault)) return true;
         if (again->doc.Error()) fault->message = again->doc.ErrorMessage();
     }
