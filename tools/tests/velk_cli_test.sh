@@ -647,6 +647,14 @@ case_strict_reading() {
     expect_status 1 "the encoding before the version"
     expect_err 'latin1-misplaced.xml:1:7: error: XML declaration malformed (version first, then encoding, then standalone).
 ' "the encoding before the version"
+    local name
+    for name in ISO_8859-1:1987 850; do
+        printf '<?xml version="1.0" encoding="%s"?><a>\202</a>' "$name" >odd-name.xml
+        run check odd-name.xml
+        expect_status 1 "an encoding iconv knows by a name XML does not allow: $name"
+        expect_err 'odd-name.xml:1:31: error: XML declaration malformed (version first, then encoding, then standalone).
+' "an encoding iconv knows by a name XML does not allow: $name"
+    done
 }
 
 # The internal DTD subset, as the library reads it once it processes the

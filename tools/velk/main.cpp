@@ -389,22 +389,15 @@ bool ExpandsDeclaredEntities(bool strict) {
     return known == 1;
 }
 
-// Whether position a comes before b in the text; a position-less b stands
-// for the end of the text, where a parse that runs out reports.
-bool Before(const VelkCursor& a, const VelkCursor& b) {
-    if (b.row < 0) return true;
-    return a.row < b.row || (a.row == b.row && a.col < b.col);
-}
-
 // Parses source's text into its document. A reference that XML does not
 // allow is an error; for writing back, so is one to an entity that is not
 // expanded.
 bool ParseSource(const Reading& reading, Source* source, Fault* fault) {
     VelkDocument& doc = source->doc;
     ParseText(source->text, reading, &doc, source->unnamedEncoding);
-    if (!reading.strict && FindMisreadMarkup(doc, fault) &&
-        (!doc.Error() || Before(fault->where, doc.ErrorCursor())))
-        return false;
+    // The lenient parse stops at its error, so what it read holds any markup
+    // it misread before that error.
+    if (!reading.strict && FindMisreadMarkup(doc, fault)) return false;
     if (doc.Error()) {
         // Markup with no element is not an empty document: say what it lacks.
         const bool noElement =
