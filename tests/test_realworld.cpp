@@ -47,7 +47,7 @@ TEST(RealWorld, TextFileAndStreamReadTheSame) {
         {false, "<r/><![CDATA[x]]>", "<r />", "14@0:4"},
         // Markup never closed, and a declaration that fails.
         {false, "<r><!-- x", "<r><!----></r>", "11@0:3"},
-        {false, "<r><![CDATA[x", "<r><![CDATA[]]></r>", "16@0:3"},
+        {false, "<r><![CDATA[x", "<r><![CDATA[]]></r>", Coded(VELK_ERROR_CDATA_UNCLOSED, "0:3")},
         {false, "<?pi x ", "<>", "10@0:0"},
         {false, "<!DOCTYPE r [ <!ENTITY e \"]>", "<>", "10@0:0"},
         {false, "<?xml version='1.0'", "<?xml version=\"1.0\" ?>", "12@0:0"},
