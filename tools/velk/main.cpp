@@ -325,10 +325,10 @@ const char* MisreadTag(const char* value) {
     return "tag without a name";
 }
 
-// Finds what the lenient grammar accepts and XML does not, though the
-// document parsed without an error: an end tag with no element open and a '<'
-// followed by no name, both read as unknown markup, and a second top-level
-// element. The first of them in document order, where its node stands.
+// Finds what the lenient grammar reads without an error and XML refuses: an
+// end tag with no element open and a '<' followed by no name, both read as
+// unknown markup, and a second top-level element. The first of them in
+// document order, where its node stands.
 bool FindMisreadMarkup(const VelkDocument& doc, Fault* fault) {
     const TAVARO::VelkNode* found = nullptr;
     const char* what = nullptr;
@@ -391,7 +391,7 @@ bool ExpandsDeclaredEntities(bool strict) {
 
 // Parses source's text into its document. A reference that XML does not
 // allow is an error; for writing back, so is one to an entity that is not
-// expanded.
+// expanded; in the lenient reading, so is markup it misreads.
 bool ParseSource(const Reading& reading, Source* source, Fault* fault) {
     VelkDocument& doc = source->doc;
     ParseText(source->text, reading, &doc, source->unnamedEncoding);
