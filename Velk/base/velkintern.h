@@ -147,22 +147,6 @@ struct VelkAccess {
     static const std::string& Standalone(const VelkDeclaration& d) { return d.standalone; }
 };
 
-// Room for an object of size bytes in document's slabs, or in the calling
-// thread's when document is null; null when memory runs out (velk.cpp).
-void* Place(VelkDocument* document, std::size_t size);
-
-// Stores the n bytes at p (and a NUL) in s: inside it when they fit, else in
-// document's slabs as Place chooses them; false when memory runs out.
-bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n);
-
-// A new T made from args in document's memory, as Place chooses it; null when
-// memory runs out. Deleted as any node or attribute is.
-template <class T, class... Args>
-T* Create(VelkDocument* document, const Args&... args) {
-    void* place = Place(document, sizeof(T));
-    return place ? ::new (place) T(args...) : nullptr;
-}
-
 }  // namespace TAVARO
 
 #endif  // VELK_BASE_VELKINTERN_H

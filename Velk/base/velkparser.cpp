@@ -2,6 +2,7 @@
 // the row and column tracker, error recording, the document, element,
 // attribute and leaf parsers, and the stream readers behind operator>>.
 #include "velkintern.h"
+#include "velkmemory.h"
 
 #include <cstdint>
 #include <cstring>
