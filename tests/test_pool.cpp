@@ -158,8 +158,8 @@ TEST(PoolDeathTest, UseAfterDeleteAndOverflowAreReported) {
     VelkDocument doc;
     doc.Parse("<r><a x='1'>one</a><b>two</b></r>", nullptr);
     VelkElement* a = doc.FirstChildElement()->FirstChildElement();
-    // A parsed node read after RemoveChild, a node made with new read after
-    // delete, a write one byte past a parsed node, a long parsed text (kept in
+    // A parsed node read after RemoveChild, a node made with new (on the
+    // heap) read after delete, a write one byte past a parsed node, a long parsed text (kept in
     // a slot of its own) read after its node is deleted.
     EXPECT_DEATH(
         {
@@ -173,7 +173,7 @@ TEST(PoolDeathTest, UseAfterDeleteAndOverflowAreReported) {
             delete e;
             std::printf("%s\n", e->Value());
         },
-        "use-after-poison");
+        "heap-use-after-free");
     EXPECT_DEATH(reinterpret_cast<volatile char*>(a)[sizeof(VelkElement)] = 0, "use-after-poison");
     EXPECT_DEATH(
         {

@@ -17,6 +17,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 namespace {
 constexpr const char kVelkUnit[] = "Velk/base/velk";
@@ -37,7 +38,8 @@ VelkNode::VelkNode(NodeType nodeType)
       prev(nullptr),
       next(nullptr),
       clientData(nullptr),
-      type(nodeType) {}
+      type(nodeType),
+      inSlab(false) {}
 
 VelkNode::~VelkNode() {
     Clear();
@@ -50,24 +52,52 @@ void FreeText(VelkString& text, SlotBatch& freed) {
     if (void* slot = VelkAccess::TakeSlot(text)) freed.Add(slot);
 }
 
-// Deletes a chain of attributes from first on, their slots given up to freed.
+// Deletes a chain of attributes from first on. Those a parse placed are of
+// the library's own class: their destructor runs here and their slots go to
+// freed, with their texts'. Others are deleted as their class deletes them.
 void DeleteAttributes(VelkAttribute* first, SlotBatch& freed) {
     while (first) {
         VelkAttribute* next = first->Next();
-        FreeText(VelkAccess::Name(*first), freed);
-        FreeText(VelkAccess::Value(*first), freed);
-        first->~VelkAttribute();
-        freed.Add(first);
+        if (VelkAccess::InSlab(*first)) {
+            FreeText(VelkAccess::Name(*first), freed);
+            FreeText(VelkAccess::Value(*first), freed);
+            first->~VelkAttribute();
+            freed.Add(first);
+        } else {
+            delete first;
+        }
         first = next;
+    }
+}
+
+// Whether node is of one of the library's own classes, not of a subclass.
+bool OfLibraryClass(const VelkNode& node) {
+    const std::type_info& type = typeid(node);
+    switch (node.Type()) {
+        case VelkNode::DOCUMENT:
+            return type == typeid(VelkDocument);
+        case VelkNode::ELEMENT:
+            return type == typeid(VelkElement);
+        case VelkNode::COMMENT:
+            return type == typeid(VelkComment);
+        case VelkNode::UNKNOWN:
+            return type == typeid(VelkUnknown);
+        case VelkNode::TEXT:
+            return type == typeid(VelkText);
+        default:
+            return type == typeid(VelkDeclaration);
     }
 }
 
 }  // namespace
 
-// Deletes every child and its subtree without recursion: each node's children
-// are spliced onto the front of the pending chain before the node is deleted,
-// so no destructor ever finds children of its own. Nodes go in document order,
-// the order they were placed in, so their slots are given up a run per slab.
+// Deletes every child and its subtree without recursion: the children of a
+// node of the library's own classes are spliced onto the front of the pending
+// chain before the node is deleted, which no destructor of those classes can
+// tell from deleting them inside it. A subclass node is deleted whole with
+// delete, so that its destructor sees what it would under delete; its own
+// subtree is cleared inside it. Nodes go in document order, the order a parse
+// placed them in, so their slots are given up a run per slab.
 void VelkNode::Clear() {
     SlotBatch freed;
     VelkNode* pending = firstChild;
@@ -76,7 +106,8 @@ void VelkNode::Clear() {
     while (pending) {
         VelkNode* node = pending;
         pending = node->next;
-        if (node->firstChild) {
+        const bool whole = !node->inSlab && !OfLibraryClass(*node);
+        if (node->firstChild && !whole) {
             node->lastChild->next = pending;
             pending = node->firstChild;
             node->firstChild = nullptr;
@@ -86,7 +117,13 @@ void VelkNode::Clear() {
         // The next node is read while this one is taken apart.
         __builtin_prefetch(pending);
 #endif
-        // An element's attributes go in this batch too, before the element.
+        if (!node->inSlab) {
+            delete node;
+            continue;
+        }
+        // A parse placed only nodes of the library's own classes, whose
+        // operator delete gives up the slot; their slots, their texts' and an
+        // element's attributes' (before the element) go in one batch.
         if (node->type == ELEMENT) {
             DeleteAttributes(VelkAccess::TakeAll(VelkAccess::Attributes(*node->ToElement())),
                              freed);
@@ -125,6 +162,13 @@ VelkNode* VelkNode::IterateChildren(const char* name, VelkNode* previous) const 
 
 VelkNode* VelkNode::LinkEndChild(VelkNode* node) {
     if (!node) return nullptr;
+#ifndef NDEBUG
+    if (OnCallersStack(node)) {
+        AssertionFailed(kVelkUnit, __LINE__, __func__,
+                        "node on the stack: a tree deletes the nodes linked into it, so "
+                        "link only nodes made with new");
+    }
+#endif
     node->parent = this;
     node->prev = lastChild;
     node->next = nullptr;
@@ -279,15 +323,19 @@ void VelkNode::CopyToClone(VelkNode* target) const {
 // Attributes and the attribute set
 // ---------------------------------------------------------------------------
 
-VelkAttribute::VelkAttribute() : document(nullptr), prev(nullptr), next(nullptr) {}
+VelkAttribute::VelkAttribute() : prev(nullptr), next(nullptr), utf8(false), inSlab(false) {}
 
 VelkAttribute::VelkAttribute(const char* name, const char* value)
-    : document(nullptr), prev(nullptr), next(nullptr) {
+    : prev(nullptr), next(nullptr), utf8(false), inSlab(false) {
     this->name.Assign(name, std::strlen(name));
     SetValue(value);
 }
 
 VelkAttribute::~VelkAttribute() {}
+
+void VelkAttribute::SetDocument(const VelkDocument* doc) {
+    utf8 = doc && doc->Utf8();
+}
 
 int VelkAttribute::IntValue() const {
     return std::atoi(value.c_str());
@@ -566,6 +614,44 @@ VelkDocument::VelkDocument(const char* documentName)
 // document until its last object is deleted.
 VelkDocument::~VelkDocument() {
     Seal(*this);
+}
+
+VelkDocument::VelkDocument(VelkDocument&& other) noexcept
+    : VelkNode(DOCUMENT), tabSize(4), utf8(false), strict(false), arena() {
+    ClearError();
+    TakeFrom(other);
+}
+
+VelkDocument& VelkDocument::operator=(VelkDocument&& other) noexcept {
+    if (this != &other) {
+        Clear();
+        Seal(*this);
+        TakeFrom(other);
+    }
+    return *this;
+}
+
+// The slabs hold nothing that points at the document, so the one being
+// filled changes hands with the nodes; the top-level nodes are the only ones
+// that point at it.
+void VelkDocument::TakeFrom(VelkDocument& other) {
+    VELK_ASSERT(!other.Parent() && !Parent());
+    VelkAccess::MoveChildren(*this, other);
+    VelkAccess::Value(*this).swap(VelkAccess::Value(other));
+    VelkAccess::Value(other).Assign("", 0);
+    location = other.location;
+    VelkAccess::ClientData(*this) = other.ClientData();
+    other.SetClientData(nullptr);
+    hasError = other.hasError;
+    errorCode = other.errorCode;
+    errorMessage.swap(other.errorMessage);
+    errorCursor = other.errorCursor;
+    tabSize = other.tabSize;
+    utf8 = other.utf8;
+    strict = other.strict;
+    arena = other.arena;
+    other.arena = Arena{};
+    other.ClearError();
 }
 
 void VelkDocument::ClearError() {
@@ -1069,7 +1155,7 @@ void VelkElement::Print(FILE* file, int depth) const {
 
 void VelkAttribute::Print(FILE* file, int /*depth*/) const {
     FileSink sink{file};
-    WriteAttribute(sink, *this, document && document->Utf8());
+    WriteAttribute(sink, *this, utf8);
 }
 
 void VelkComment::Print(FILE* file, int depth) const {
@@ -1205,7 +1291,7 @@ void StreamCompact(std::ostream* out, const VelkNode& node) {
 
 void VelkAttribute::StreamOut(std::ostream* out) const {
     StreamSink sink{out};
-    WriteAttribute(sink, *this, document && document->Utf8());
+    WriteAttribute(sink, *this, utf8);
 }
 
 void VelkElement::StreamOut(std::ostream* out) const {

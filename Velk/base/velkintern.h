@@ -105,7 +105,10 @@ struct VelkAccess {
     static const char*& Stamped(VelkParsingData& data) { return data.stamp; }
     static int TabSize(const VelkParsingData& data) { return data.tabSize; }
     static VelkCursor& Cursor(VelkParsingData& data) { return data.cursor; }
-    static VelkDocument* Document(const VelkAttribute& attribute) { return attribute.document; }
+    static bool& Utf8(VelkAttribute& attribute) { return attribute.utf8; }
+    // Whether a parse placed the object in its document's slabs.
+    static bool& InSlab(VelkAttribute& attribute) { return attribute.inSlab; }
+    static bool& InSlab(VelkNode& node) { return node.inSlab; }
     static VelkString& Name(VelkAttribute& attribute) { return attribute.name; }
     static VelkString& Value(VelkAttribute& attribute) { return attribute.value; }
     static VelkString& Value(VelkNode& node) { return node.value; }
@@ -140,6 +143,14 @@ struct VelkAccess {
     static std::string& Version(VelkDeclaration& d) { return d.version; }
     static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
     static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
+    // Hands from's children over to to, which has none.
+    static void MoveChildren(VelkNode& to, VelkNode& from) {
+        to.firstChild = from.firstChild;
+        to.lastChild = from.lastChild;
+        from.firstChild = from.lastChild = nullptr;
+        for (VelkNode* child = to.firstChild; child; child = child->next) child->parent = &to;
+    }
+    static void*& ClientData(VelkNode& node) { return node.clientData; }
     using Arena = VelkDocument::Arena;
     static Arena& Memory(VelkDocument& document) { return document.arena; }
     static const std::string& Version(const VelkDeclaration& d) { return d.version; }

@@ -11,20 +11,26 @@
 
 namespace TAVARO {
 
-// Room for an object of size bytes in document's slabs, or in the calling
-// thread's when document is null; null when memory runs out (velk.cpp).
-void* Place(VelkDocument* document, std::size_t size);
+// Room for an object of size bytes at align (at least alignof(max_align_t))
+// in the slab that document's parses fill; null when memory runs out.
+void* Place(VelkDocument& document, std::size_t size, std::size_t align);
 
 // Stores the n bytes at p (and a NUL) in s: inside it when they fit, else in
-// document's slabs as Place chooses them; false when memory runs out.
+// document's slabs, or on the heap when document is null; false when memory
+// runs out.
 bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n);
 
-// A new T made from args in document's memory, as Place chooses it; null when
-// memory runs out. Deleted as any node or attribute is.
+// A new T made from args for a parse: in document's slabs, or on the heap
+// when document is null; null when memory runs out. Deleted as any node or
+// attribute is.
 template <class T, class... Args>
 T* Create(VelkDocument* document, const Args&... args) {
-    void* place = Place(document, sizeof(T));
-    return place ? ::new (place) T(args...) : nullptr;
+    if (!document) return new (std::nothrow) T(args...);
+    void* place = Place(*document, sizeof(T), alignof(T));
+    if (!place) return nullptr;
+    T* item = ::new (place) T(args...);
+    VelkAccess::InSlab(*item) = true;
+    return item;
 }
 
 // Gives up the slots of objects whose destructors have run, taking each run
@@ -37,6 +43,7 @@ public:
     SlotBatch& operator=(const SlotBatch&) = delete;
     ~SlotBatch() { Flush(); }
 
+    // Gives up item's slot, or its heap block at once.
     void Add(void* item);
 
 private:
@@ -48,6 +55,10 @@ private:
 
 // Leaves the slab that document's parses are filling to the objects in it.
 void Seal(VelkDocument& document);
+
+// Whether item lies on the calling thread's stack, where no tree can own it
+// (false where the platform cannot tell).
+bool OnCallersStack(const void* item);
 
 }  // namespace TAVARO
 
