@@ -7,10 +7,28 @@
 
 #include <Velk/base/velk.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <istream>
 #include <sstream>
 #include <string>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VELK_TEST_SANITIZED_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VELK_TEST_SANITIZED_HEAP 1
+#endif
+#endif
+#ifdef VELK_TEST_SANITIZED_HEAP
+// The sanitizers' allocator statistics (not every compiler ships their header).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
 
 #include "velk_check.h"
 
@@ -18,6 +36,25 @@ namespace velk_test {
 
 using namespace TAVARO;
 using namespace velkcheck;
+
+// Bytes of the heap in use by the whole process, as its allocator counts them.
+inline std::size_t HeapInUse() {
+#ifdef VELK_TEST_SANITIZED_HEAP
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+// Whether the suite runs under valgrind, whose allocator counts nothing that
+// HeapInUse can read and cannot be made to fail.
+inline bool OnValgrind() {
+#ifdef RUNNING_ON_VALGRIND
+    return RUNNING_ON_VALGRIND;
+#else
+    return false;
+#endif
+}
 
 // The compact form as the string operator appends it.
 inline std::string Compact(const VelkNode& node) {
