@@ -163,7 +163,7 @@ VelkNode* VelkNode::IterateChildren(const char* name, VelkNode* previous) const 
 VelkNode* VelkNode::LinkEndChild(VelkNode* node) {
     if (!node) return nullptr;
 #ifndef NDEBUG
-    if (OnCallersStack(node)) {
+    if (!node->inSlab && OnCallersStack(node)) {
         AssertionFailed(kVelkUnit, __LINE__, __func__,
                         "node on the stack: a tree deletes the nodes linked into it, so "
                         "link only nodes made with new");

@@ -402,14 +402,30 @@ void VelkBase::ReleaseSpareMemory() {
 
 bool OnCallersStack(const void* item) {
 #if defined(__linux__) && defined(__GLIBC__)
-    pthread_attr_t attributes;
-    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return false;
-    void* low = nullptr;
-    std::size_t size = 0;
-    const bool known = pthread_attr_getstack(&attributes, &low, &size) == 0;
-    pthread_attr_destroy(&attributes);
+    // The bounds are looked up once per thread (for the main thread, the
+    // lookup reads the process's memory map); trivially destroyed, so any
+    // destructor may still use them.
+    struct Stack {
+        const char* low;
+        const char* high;
+        bool looked;
+    };
+    thread_local Stack stack{nullptr, nullptr, false};
+    if (!stack.looked) {
+        stack.looked = true;
+        pthread_attr_t attributes;
+        if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+            void* low = nullptr;
+            std::size_t size = 0;
+            if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
+                stack.low = static_cast<const char*>(low);
+                stack.high = stack.low + size;
+            }
+            pthread_attr_destroy(&attributes);
+        }
+    }
     const char* p = static_cast<const char*>(item);
-    return known && p >= static_cast<const char*>(low) && p < static_cast<const char*>(low) + size;
+    return p >= stack.low && p < stack.high;
 #else
     static_cast<void>(item);
     return false;
