@@ -430,7 +430,7 @@ VelkAttribute* VelkAttributeSet::Find(const char* name) const {
 // ---------------------------------------------------------------------------
 
 VelkElement::VelkElement(const char* value) : VelkNode(ELEMENT) {
-    SetValue(value);
+    if (*value) SetValue(value);  // a new value is empty already
 }
 
 VelkElement::~VelkElement() {

@@ -553,7 +553,9 @@ public:
 class VELK_API VelkText : public VelkNode {
 public:
     // A text node holding initValue as it stands (it is escaped on output).
-    explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false) { SetValue(initValue); }
+    explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false) {
+        if (*initValue) SetValue(initValue);  // a new value is empty already
+    }
     ~VelkText() override {}
 
     // Whether the text is empty or white space only.

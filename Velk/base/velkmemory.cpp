@@ -93,11 +93,6 @@ static_assert(alignof(VelkElement) <= kAlign && alignof(VelkAttribute) <= kAlign
 
 using Arena = VelkAccess::Arena;
 
-char* AlignUp(char* p, std::size_t align) {
-    const std::uintptr_t n = reinterpret_cast<std::uintptr_t>(p);
-    return reinterpret_cast<char*>((n + align - 1) & ~(std::uintptr_t{align} - 1));
-}
-
 // The word before an object: its slab, or null for a heap object.
 Slab*& SlabOf(void* item) {
     return *reinterpret_cast<Slab**>(static_cast<char*>(item) - sizeof(Slab*));
@@ -253,13 +248,21 @@ bool Refill(Arena& arena, std::size_t size, std::size_t align) {
     return true;
 }
 
-// Room for size bytes at align in the arena's slab, after a header naming it.
-void* Place(Arena& arena, std::size_t size, std::size_t align) {
-    char* item = AlignUp(arena.next + kHeader, align);
-    if (!arena.slab || item + size + kRedZone > arena.end) {
-        if (!Refill(arena, size, align)) return nullptr;
-        item = AlignUp(arena.next + kHeader, align);
+// Room for size bytes at Align in the arena's slab, after a header naming it.
+// Positions are compared as numbers, so that an arena with no slab yet (null
+// pointers) simply has no room.
+template <std::size_t Align>
+void* Place(Arena& arena, std::size_t size) {
+    const auto itemAt = [&arena] {
+        return (reinterpret_cast<std::uintptr_t>(arena.next) + kHeader + Align - 1) &
+               ~std::uintptr_t{Align - 1};
+    };
+    std::uintptr_t at = itemAt();
+    if (at + size + kRedZone > reinterpret_cast<std::uintptr_t>(arena.end)) {
+        if (!Refill(arena, size, Align)) return nullptr;
+        at = itemAt();
     }
+    char* const item = reinterpret_cast<char*>(at);
     VELK_ASSERT(item + size + kRedZone <= arena.end);
     arena.next = item + size + kRedZone;
     ++arena.placed;
@@ -338,8 +341,8 @@ void Seal(VelkDocument& document) {
     Seal(VelkAccess::Memory(document));
 }
 
-void* Place(VelkDocument& document, std::size_t size, std::size_t align) {
-    return Place(VelkAccess::Memory(document), size, align < kAlign ? kAlign : align);
+void* Place(VelkDocument& document, std::size_t size) {
+    return Place<kAlign>(VelkAccess::Memory(document), size);
 }
 
 void* VelkBase::operator new(std::size_t size) noexcept {
@@ -513,9 +516,15 @@ void VelkString::Release() {
 }
 
 bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
-    // Short texts fit inside; a parse outside any document keeps its texts on the heap.
+    // Short texts fit inside (most strings a parse fills are still empty);
+    // a parse outside any document keeps its texts on the heap.
+    if (n < sizeof(VelkString) && VelkAccess::Inside(*s)) {
+        VelkAccess::PutInside(*s, p, n);
+        return true;
+    }
     if (n < sizeof(VelkString) || !document) return s->Assign(p, n);
-    char* slot = static_cast<char*>(Place(VelkAccess::Memory(*document), n + 1, sizeof(void*)));
+    // Texts need no alignment: a pointer's keeps the slab word before them aligned.
+    char* slot = static_cast<char*>(Place<sizeof(void*)>(VelkAccess::Memory(*document), n + 1));
     if (!slot) return false;
     std::memcpy(slot, p, n);
     slot[n] = 0;

@@ -11,9 +11,9 @@
 
 namespace TAVARO {
 
-// Room for an object of size bytes at align (at least alignof(max_align_t))
-// in the slab that document's parses fill; null when memory runs out.
-void* Place(VelkDocument& document, std::size_t size, std::size_t align);
+// Room for an object of size bytes at alignof(std::max_align_t) in the slab
+// that document's parses fill; null when memory runs out.
+void* Place(VelkDocument& document, std::size_t size);
 
 // Stores the n bytes at p (and a NUL) in s: inside it when they fit, else in
 // document's slabs, or on the heap when document is null; false when memory
@@ -25,8 +25,9 @@ bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n);
 // attribute is.
 template <class T, class... Args>
 T* Create(VelkDocument* document, const Args&... args) {
+    static_assert(alignof(T) <= alignof(std::max_align_t), "slots are aligned enough for T");
     if (!document) return new (std::nothrow) T(args...);
-    void* place = Place(*document, sizeof(T), alignof(T));
+    void* place = Place(*document, sizeof(T));
     if (!place) return nullptr;
     T* item = ::new (place) T(args...);
     VelkAccess::InSlab(*item) = true;
