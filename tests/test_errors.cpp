@@ -3,6 +3,7 @@
 // state; and the debug checks that stop misuse.
 #include <Velk/base/velk.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -18,7 +19,8 @@
 using namespace TAVARO;
 using namespace velk_test;
 
-// Allocation failure injection: while armed, the given number of allocations
+// Allocation counting and failure injection. Every block from the global
+// operator new is counted while it lives (HeapInUse). While armed, the given number of allocations
 // succeed and the next one fails. allocationsBeforeFailure counts the
 // non-throwing allocations, with which the library takes the slabs that hold
 // its nodes and attributes; allocationsBeforeThrow counts every allocation,
@@ -29,6 +31,7 @@ std::atomic<int> allocationsBeforeFailure{-1};
 std::atomic<int> nothrowAllocations{0};
 std::atomic<int> allocationsBeforeThrow{-1};
 std::atomic<int> allocations{0};
+std::atomic<std::size_t> liveBytes{0};
 
 // Whether the allocation counted down by before fails now.
 bool FailsNow(std::atomic<int>& before) {
@@ -49,16 +52,20 @@ bool FailsNow(std::atomic<int>& before) {
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (FailsNow(allocationsBeforeThrow)) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
+    void* p = std::malloc(size ? size : 1);
+    if (!p) throw std::bad_alloc();
+    liveBytes.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    return p;
 }
 
 void operator delete(void* p) noexcept {
+    if (!p) return;
+    liveBytes.fetch_sub(malloc_usable_size(p), std::memory_order_relaxed);
     std::free(p);
 }
 
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
+    ::operator delete(p);
 }
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
@@ -72,7 +79,11 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
+    ::operator delete(p);
+}
+
+std::size_t velk_test::HeapInUse() {
+    return liveBytes.load(std::memory_order_relaxed);
 }
 
 namespace {

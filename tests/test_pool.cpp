@@ -580,6 +580,17 @@ TEST(PoolDeathTest, UseAfterDeleteAndOverflowAreReported) {
             std::printf("%s\n", text);
         },
         "use-after-poison");
+    // A node read after its document is deleted, its slab kept as a spare.
+    EXPECT_DEATH(
+        {
+            VelkDocument* big = new VelkDocument();
+            big->Parse(Numbered(2000).c_str(), nullptr);
+            VelkNode* last = big->FirstChild()->LastChild();
+            delete big;
+            if (VelkBase::SpareMemory() == 0) std::abort();
+            std::printf("%s\n", last->Value());
+        },
+        "use-after-poison");
 #endif
 }
 

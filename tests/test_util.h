@@ -13,19 +13,6 @@
 #include <sstream>
 #include <string>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VELK_TEST_SANITIZED_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VELK_TEST_SANITIZED_HEAP 1
-#endif
-#endif
-#ifdef VELK_TEST_SANITIZED_HEAP
-// The sanitizers' allocator statistics (not every compiler ships their header).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#else
-#include <malloc.h>
-#endif
 #if __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
 #endif
@@ -37,17 +24,12 @@ namespace velk_test {
 using namespace TAVARO;
 using namespace velkcheck;
 
-// Bytes of the heap in use by the whole process, as its allocator counts them.
-inline std::size_t HeapInUse() {
-#ifdef VELK_TEST_SANITIZED_HEAP
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    return mallinfo2().uordblks;
-#endif
-}
+// Bytes in use in blocks from the global operator new, by the whole process
+// (counted by the suite's replacement, in test_errors.cpp).
+std::size_t HeapInUse();
 
-// Whether the suite runs under valgrind, whose allocator counts nothing that
-// HeapInUse can read and cannot be made to fail.
+// Whether the suite runs under valgrind, whose operator new replaces the
+// suite's: nothing is counted for HeapInUse and no allocation can fail.
 inline bool OnValgrind() {
 #ifdef RUNNING_ON_VALGRIND
     return RUNNING_ON_VALGRIND;
