@@ -509,14 +509,17 @@ TEST(PoolThreads, AForkedChildCanAlwaysAllocate) {
     std::vector<std::thread> busy;
     for (int t = 0; t < 2; ++t) {
         busy.emplace_back([&] {
+            std::vector<VelkNode*> made(2000);
             while (!stop) {
                 VelkDocument doc;
                 doc.Parse(text.c_str(), nullptr);
+                for (VelkNode*& node : made) node = new VelkText("made by a caller");
+                for (VelkNode* node : made) delete node;
             }
         });
     }
     int hung = 0, failed = 0;
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 100; ++i) {
         const pid_t child = fork();
         if (child == 0) {
             VelkDocument doc;
@@ -525,7 +528,7 @@ TEST(PoolThreads, AForkedChildCanAlwaysAllocate) {
         }
         ASSERT_GT(child, 0);
         int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (waitpid(child, &status, WNOHANG) == 0) {
             if (std::chrono::steady_clock::now() > deadline) {
                 kill(child, SIGKILL);
