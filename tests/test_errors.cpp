@@ -211,7 +211,8 @@ TEST(Errors, AnAllocationFailingAnywhereInAParseIsErrorThreeAndLeaksNothing) {
     std::string input = "<?xml version='1.0' encoding='UTF-8'?><!-- a comment long enough -->";
     input += "<r";
     for (int i = 0; i < 40; ++i)
-        input += " attribute" + std::to_string(i) + "='value &amp; more " + std::to_string(i) + "'";
+        input += " attribute" + std::to_string(i) + "='a value long enough &amp; more " +
+                 std::to_string(i) + "'";
     input += ">";
     for (int i = 0; i < 300; ++i)
         input += "<e k='" + std::to_string(i) + "'>text &lt;" + std::to_string(i) +
