@@ -504,6 +504,12 @@ TEST(PoolThreads, ParallelParsesShareTheSpareSlabs) {
 // A child forked while other threads take and give back slabs can always
 // allocate: no lock of the library's is held across the fork.
 TEST(PoolThreads, AForkedChildCanAlwaysAllocate) {
+#ifdef VELK_TEST_ASAN
+    // The sanitizer's allocator takes a lock of its own that a fork can leave
+    // held in the child (seen with GCC 12): the Release and ThreadSanitizer
+    // runs check this one.
+    GTEST_SKIP() << "AddressSanitizer's allocator is not fork-safe";
+#endif
     const std::string text = Numbered(2000);
     std::atomic<bool> stop{false};
     std::vector<std::thread> busy;

@@ -276,12 +276,14 @@ public:
     // A deleted document keeps nothing: free slabs are kept in the process
     // for the next parses up to SpareMemoryLimit() bytes (4 MB unless set),
     // the rest go back to the heap at once, and all go back when the library
-    // is unloaded. Allocation gives null when memory runs out; nothing throws.
+    // is unloaded. Allocation gives null when memory runs out, and a parse
+    // that runs out records VELK_ERROR_ALLOCATION: nothing throws.
     static void* operator new(std::size_t size) noexcept;
     static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
     static void* operator new(std::size_t, void* place) noexcept { return place; }
     static void operator delete(void* item) noexcept;
     static void operator delete(void* item, const std::nothrow_t&) noexcept;
+    static void operator delete(void*, void*) noexcept {}
 #if defined(__cpp_aligned_new)
     static void* operator new(std::size_t size, std::align_val_t align) noexcept;
     static void* operator new(std::size_t size, std::align_val_t align,
@@ -297,7 +299,6 @@ public:
     static void SetSpareMemoryLimit(std::size_t bytes);
     static std::size_t SpareMemory();
     static void ReleaseSpareMemory();
-    static void operator delete(void*, void*) noexcept {}
 
 protected:
     VelkCursor location;
@@ -337,7 +338,9 @@ public:
     VelkNode* IterateChildren(VelkNode* previous) const;
     VelkNode* IterateChildren(const char* name, VelkNode* previous) const;
 
-    // Links node as the last child and takes ownership of it; returns it.
+    // Links node as the last child and takes ownership of it; returns it. The
+    // tree deletes it, so it must be made with new (a debug build stops when
+    // given a node on the stack).
     VelkNode* LinkEndChild(VelkNode* node);
     // Link a clone of source (which stays with the caller) last, before beforeThis
     // or after afterThis; return the clone, or null when nothing was linked.
