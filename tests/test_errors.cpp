@@ -42,14 +42,15 @@ bool FailsNow(std::atomic<int>& before) {
 }
 }  // namespace
 
-// The replacements take blocks from malloc and give them back with free; an
-// optimising compiler that inlines them into a new-expression's caller would
-// otherwise take free for a mismatch.
+// The replacements take blocks from malloc and give them back with free. They
+// are never inlined, so that valgrind, which puts its own in their place,
+// replaces every call to them; an optimising compiler that sees them inlined
+// would otherwise take free for a mismatch.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 
-void* operator new(std::size_t size) {
+[[gnu::noinline]] void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (FailsNow(allocationsBeforeThrow)) throw std::bad_alloc();
     void* p = std::malloc(size ? size : 1);
@@ -58,17 +59,17 @@ void* operator new(std::size_t size) {
     return p;
 }
 
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
     if (!p) return;
     liveBytes.fetch_sub(malloc_usable_size(p), std::memory_order_relaxed);
     std::free(p);
 }
 
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
     ::operator delete(p);
 }
 
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     nothrowAllocations.fetch_add(1, std::memory_order_relaxed);
     if (FailsNow(allocationsBeforeFailure)) return nullptr;
     try {
@@ -78,7 +79,7 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     }
 }
 
-void operator delete(void* p, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept {
     ::operator delete(p);
 }
 
