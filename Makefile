@@ -38,6 +38,18 @@ test-release: release-tests
 clean:
 	rm -rf $(BUILD)
 
+# The threading tests (parallel parses, deletes from other threads, the spare
+# slabs shared between threads, fork while threads allocate) under
+# ThreadSanitizer, on an optimised build with debug information.
+TSAN_FILTER ?= PoolThreads.*
+
+.PHONY: tsan
+tsan:
+	$(CMAKE) -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE_THREAD=ON -DVELK_WERROR=ON
+	$(CMAKE) --build $(BUILD)/tsan -j $(JOBS) --target velk_tests
+	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ./tests/velk_tests --gtest_filter='$(TSAN_FILTER)'
+
 # The benchmark against pugixml, libxml2 and expat: the full table, tracking
 # cost and scaling (see bench/run for options; on a busy machine
 # make bench BENCH_ARGS="--clock cpu", for the table alone --mode table).

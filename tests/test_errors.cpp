@@ -3,7 +3,10 @@
 // state; and the debug checks that stop misuse.
 #include <Velk/base/velk.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <new>
@@ -13,28 +16,62 @@
 
 #include "test_util.h"
 
-#if __has_include(<valgrind/valgrind.h>)
-#include <valgrind/valgrind.h>
-#endif
-
 using namespace TAVARO;
 using namespace velk_test;
 
-// Allocation failure injection: while armed, the given number of
-// non-throwing allocations succeed and the next one fails. The library
-// takes the slabs that hold its nodes and attributes with new (std::nothrow).
+// Allocation counting and failure injection. Every block from the global
+// operator new is counted while it lives (HeapInUse). While armed, the given number of allocations
+// succeed and the next one fails. allocationsBeforeFailure counts the
+// non-throwing allocations, with which the library takes the slabs that hold
+// its nodes and attributes; allocationsBeforeThrow counts every allocation,
+// non-throwing ones too (which then give null), and makes the throwing ones
+// throw, as a parse's scratch texts and indexes meet it.
 namespace {
-int allocationsBeforeFailure = -1;
-int nothrowAllocations = 0;
+std::atomic<int> allocationsBeforeFailure{-1};
+std::atomic<int> nothrowAllocations{0};
+std::atomic<int> allocationsBeforeThrow{-1};
+std::atomic<int> allocations{0};
+std::atomic<std::size_t> liveBytes{0};
+
+// Whether the allocation counted down by before fails now.
+bool FailsNow(std::atomic<int>& before) {
+    if (before.load(std::memory_order_relaxed) < 0) return false;
+    if (before.fetch_sub(1, std::memory_order_relaxed) != 0) return false;
+    before.store(-1, std::memory_order_relaxed);
+    return true;
+}
 }  // namespace
 
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++nothrowAllocations;
-    if (allocationsBeforeFailure == 0) {
-        allocationsBeforeFailure = -1;
-        return nullptr;
-    }
-    if (allocationsBeforeFailure > 0) --allocationsBeforeFailure;
+// The replacements take blocks from malloc and give them back with free. They
+// are never inlined, so that valgrind, which puts its own in their place,
+// replaces every call to them; an optimising compiler that sees them inlined
+// would otherwise take free for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (FailsNow(allocationsBeforeThrow)) throw std::bad_alloc();
+    void* p = std::malloc(size ? size : 1);
+    if (!p) throw std::bad_alloc();
+    liveBytes.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    return p;
+}
+
+[[gnu::noinline]] void operator delete(void* p) noexcept {
+    if (!p) return;
+    liveBytes.fetch_sub(malloc_usable_size(p), std::memory_order_relaxed);
+    std::free(p);
+}
+
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
+    ::operator delete(p);
+}
+
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    nothrowAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (FailsNow(allocationsBeforeFailure)) return nullptr;
     try {
         return ::operator new(size);
     } catch (...) {
@@ -42,15 +79,20 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     }
 }
 
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept {
+    ::operator delete(p);
+}
+
+std::size_t velk_test::HeapInUse() {
+    return liveBytes.load(std::memory_order_relaxed);
+}
+
 namespace {
 
 // Whether the injection above is in force: valgrind replaces operator new
 // with its own for the library, and then no allocation can be made to fail.
 bool CanInjectAllocationFailures() {
-#ifdef RUNNING_ON_VALGRIND
-    if (RUNNING_ON_VALGRIND) return false;
-#endif
-    return true;
+    return !OnValgrind();
 }
 
 TEST(Errors, EachCodeHasItsMessage) {
@@ -179,6 +221,92 @@ TEST(Errors, FailedChildAllocationKeepsTheChildrenBefore) {
     });
 }
 
+// Every allocation of a parse fails in turn, whichever allocator makes it: the
+// slabs and heap texts (null from the non-throwing form) and the scratch
+// texts, attribute index and error message (bad_alloc from the throwing
+// form). Each parse records error 3, lets nothing out and, once its document
+// is deleted and the spare slabs are given back, holds no memory. Each entry
+// point of a parse is tried: a document, a node of a document, a stream.
+TEST(Errors, AnAllocationFailingAnywhereInAParseIsErrorThreeAndLeaksNothing) {
+    if (!CanInjectAllocationFailures()) GTEST_SKIP() << "running under valgrind";
+    std::string input = "<?xml version='1.0' encoding='UTF-8'?><!-- a comment long enough -->";
+    input += "<r";
+    for (int i = 0; i < 40; ++i)
+        input += " attribute" + std::to_string(i) + "='a value long enough &amp; more " +
+                 std::to_string(i) + "'";
+    input += ">";
+    for (int i = 0; i < 300; ++i)
+        input += "<e k='" + std::to_string(i) + "'>text &lt;" + std::to_string(i) +
+                 "&gt; long enough to leave the node</e><![CDATA[<raw>]]><!DOCTYPE x>";
+    input += "</r>";
+    // The same for the strict reader, which wants XML: its scratch text grows
+    // with references and line ends, and a tag of many attributes indexes them.
+    std::string xml = "<?xml version='1.0' encoding='UTF-8'?><!DOCTYPE r><!-- a comment -->";
+    xml += input.substr(input.find("<r"), input.find("<e") - input.find("<r"));
+    for (int i = 0; i < 1000; ++i) xml += "<element-named-at-length/>";
+    for (int i = 0; i < 300; ++i)
+        xml += "<element-named-at-length k='" + std::to_string(i) + "&#x41;'>text &lt;" +
+               std::to_string(i) +
+               "&gt; long enough\r\nto leave the node</element-named-at-length>"
+               "<![CDATA[<raw>]]><?pi data?>";
+    xml += "</r>";
+    const auto strict = [](VelkDocument& doc, std::istringstream&) { doc.SetStrict(true); };
+    const std::string file = TempPath("all_allocations.xml");
+    ASSERT_TRUE(WriteFile(file, xml));
+    // What is made before the failures are armed, and the parse.
+    struct Entry {
+        std::function<void(VelkDocument&, std::istringstream&)> setUp, parse;
+    };
+    const Entry entries[] = {
+        {[](VelkDocument&, std::istringstream&) {},
+         [&](VelkDocument& doc, std::istringstream&) { doc.Parse(input.c_str(), nullptr); }},
+        {[](VelkDocument& doc, std::istringstream&) { doc.LinkEndChild(new VelkElement("r")); },
+         [&](VelkDocument& doc, std::istringstream&) {
+             doc.FirstChild()->Parse(input.c_str() + input.find("<r"), nullptr);
+         }},
+        {[&](VelkDocument&, std::istringstream& in) { in.str(input); },
+         [](VelkDocument& doc, std::istringstream& in) { in >> doc; }},
+        {strict, [&](VelkDocument& doc, std::istringstream&) { doc.Parse(xml.c_str(), nullptr); }},
+        {[&](VelkDocument& doc, std::istringstream& in) {
+             doc.SetStrict(true);
+             in.str(xml);
+         },
+         [](VelkDocument& doc, std::istringstream& in) { in >> doc; }},
+        {strict, [&](VelkDocument& doc, std::istringstream&) { doc.LoadFile(file.c_str()); }}};
+    for (const Entry& entry : entries) {
+        VelkBase::ReleaseSpareMemory();
+        int count;
+        {
+            VelkDocument whole;
+            std::istringstream in;
+            entry.setUp(whole, in);
+            const int before = allocations;
+            entry.parse(whole, in);
+            count = allocations - before;
+            ASSERT_FALSE(whole.Error()) << whole.ErrorMessage();
+        }
+        ASSERT_GT(count, 10);
+        for (int failing = 0; failing < count; ++failing) {
+            VelkBase::ReleaseSpareMemory();
+            const std::size_t heap = HeapInUse();
+            {
+                VelkDocument doc;
+                std::istringstream in;
+                entry.setUp(doc, in);
+                allocationsBeforeThrow = failing;
+                entry.parse(doc, in);
+                const bool injected = allocationsBeforeThrow == -1;
+                allocationsBeforeThrow = -1;
+                EXPECT_TRUE(injected) << "allocation " << failing;
+                EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_ALLOCATION) << "allocation " << failing;
+            }
+            VelkBase::ReleaseSpareMemory();
+            EXPECT_EQ(HeapInUse(), heap) << "allocation " << failing;
+        }
+    }
+    std::remove(file.c_str());
+}
+
 // A copy that cannot be completed is dropped whole: Clone gives null and frees
 // what it had made (the leak checks of the sanitizer and valgrind runs find
 // anything left over).
@@ -254,8 +382,17 @@ TEST(DebugChecksDeathTest, MisuseStops) {
     VelkParsingData data("a", 4, 0, 0);
     // One case per line.
     // clang-format off
-    const struct { std::function<void()> call; const char *unit, *message; } cases[] = {
+    const std::string onStack = ": Assertion 'node on the stack: a tree deletes the nodes linked "
+                                "into it, so link only nodes made with new'";
+    const struct { std::function<void()> call; const char* unit; std::string message; } cases[] = {
         {[&] { root.RemoveChild(&stranger); }, "velk", "RemoveChild: Assertion '0'"},
+        {[&] { root.LinkEndChild(&stranger); }, "velk", "LinkEndChild" + onStack},
+        {[&] { root.InsertBeforeChild(root.FirstChild(), std::unique_ptr<VelkElement>(&stranger)); },
+         "velk", "LinkBefore" + onStack},
+        {[&] { root.InsertAfterChild(root.FirstChild(), std::unique_ptr<VelkElement>(&stranger)); },
+         "velk", "LinkAfter" + onStack},
+        {[&] { root.ReplaceChild(root.FirstChild(), std::unique_ptr<VelkElement>(&stranger)); },
+         "velk", "LinkInPlaceOf" + onStack},
         {[&] { root.IterateChildren(grandchild); }, "velk",
          "IterateChildren: Assertion 'previous->parent == this'"},
         {[&] { set.Add(&second); }, "velk", "Add: Assertion '!Find\\( addMe->Name\\(\\) \\)'"},

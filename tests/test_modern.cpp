@@ -362,6 +362,11 @@ TEST(Condensing, ChosenPerDocumentOrByTheGlobalSwitch) {
         VelkBase::condenseWhiteSpace = c.global;
         doc.Parse("<r> a \n b </r>");
         EXPECT_STREQ(doc.FirstChildElement()->Text(), c.text);
+        VelkDocument strict;  // the strict reader condenses as the document chose too
+        strict.SetStrict(true);
+        if (c.choice >= 0) strict.SetCondenseWhiteSpace(c.choice == 1);
+        strict.Parse("<r> a \n b </r>");
+        EXPECT_STREQ(strict.FirstChildElement()->Text(), c.text);
     }
 }
 

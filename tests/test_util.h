@@ -7,10 +7,15 @@
 
 #include <Velk/base/velk.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <istream>
 #include <sstream>
 #include <string>
+
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
 
 #include "velk_check.h"
 
@@ -18,6 +23,20 @@ namespace velk_test {
 
 using namespace TAVARO;
 using namespace velkcheck;
+
+// Bytes in use in blocks from the global operator new, by the whole process
+// (counted by the suite's replacement, in test_errors.cpp).
+std::size_t HeapInUse();
+
+// Whether the suite runs under valgrind, whose operator new replaces the
+// suite's: nothing is counted for HeapInUse and no allocation can fail.
+inline bool OnValgrind() {
+#ifdef RUNNING_ON_VALGRIND
+    return RUNNING_ON_VALGRIND;
+#else
+    return false;
+#endif
+}
 
 // The compact form as the string operator appends it.
 inline std::string Compact(const VelkNode& node) {

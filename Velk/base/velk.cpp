@@ -6,35 +6,19 @@
 // printed and streamed by walking the parent/next links.
 #include "velk.h"
 #include "velkintern.h"
+#include "velkmemory.h"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <ostream>
 #include <string>
 #include <string_view>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VELK_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELK_ASAN 1
-#endif
-#endif
-
-#ifdef VELK_ASAN
-#include <sanitizer/asan_interface.h>
-#else
-#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#endif
+#include <typeinfo>
 
 namespace {
 constexpr const char kVelkUnit[] = "Velk/base/velk";
@@ -43,336 +27,6 @@ constexpr const char kVelkUnit[] = "Velk/base/velk";
 namespace TAVARO {
 
 bool VelkBase::condenseWhiteSpace = true;
-
-// ---------------------------------------------------------------------------
-// Memory
-// ---------------------------------------------------------------------------
-//
-// Nodes and attributes are placed front to back in slabs, each object after a
-// header naming its slab. A slab counts the objects living in it and goes back
-// to the heap when the last one is deleted, whichever thread deletes it. While
-// an arena is still filling a slab, the count holds a large reserve instead of
-// the objects placed so far, so deletes cannot bring it to zero; sealing the
-// slab trades the reserve for the number placed, with one atomic step.
-//
-// Under AddressSanitizer the headers, a red zone after each object, the unused
-// rest of a slab and the slot of every deleted object are poisoned, so that an
-// overflow into a neighbour and a use after delete are reported as they are
-// for objects allocated one by one.
-
-namespace {
-
-struct Slab {
-    std::atomic<std::intptr_t> live;
-    std::size_t size;  // bytes, this header included
-};
-
-struct SlotHeader {
-    Slab* slab;
-#ifdef VELK_ASAN
-    std::size_t slotSize;  // header, object and red zone
-#endif
-};
-
-#ifdef VELK_ASAN
-constexpr std::size_t kRedZone = 16;
-#else
-constexpr std::size_t kRedZone = 0;
-#endif
-
-// Objects are placed on multiples of a pointer's alignment, which is all that
-// nodes and attributes need.
-constexpr std::size_t kGrain = alignof(void*);
-constexpr std::size_t kFirstSlabSize = 1024;
-constexpr std::size_t kLargestSlabSize = 65536;
-constexpr std::intptr_t kReserve = std::numeric_limits<std::intptr_t>::max() / 2;
-
-static_assert(sizeof(Slab) % kGrain == 0 && sizeof(SlotHeader) % kGrain == 0,
-              "objects after the headers stay aligned");
-static_assert(alignof(VelkElement) <= kGrain && alignof(VelkAttribute) <= kGrain &&
-                  alignof(VelkDocument) <= kGrain && alignof(VelkDeclaration) <= kGrain,
-              "slots are aligned enough for every class placed in them");
-
-using Arena = VelkAccess::Arena;
-
-std::size_t RoundUp(std::size_t n) {
-    return (n + kGrain - 1) & ~(kGrain - 1);
-}
-
-// Free slabs of the largest size, kept for the next ones up to kSpareBytes (64
-// MB) in the process: a program that parses one document after another would
-// otherwise hand the pages back to the system and fault them in again each
-// time, which costs as much as a fifth of a parse. Never destroyed, as thread
-// arenas may give slabs back during exit.
-// Under AddressSanitizer none is kept, so that its leak check sees them all.
-class SpareSlabs {
-public:
-    static SpareSlabs& Get() {
-        alignas(SpareSlabs) static unsigned char storage[sizeof(SpareSlabs)];
-        static SpareSlabs* const spares = ::new (storage) SpareSlabs();
-        return *spares;
-    }
-
-    // A kept slab's memory, or null when none is kept.
-    void* Take() {
-        std::lock_guard<std::mutex> hold(mutex);
-        Link* link = top;
-        if (!link) return nullptr;
-        ASAN_UNPOISON_MEMORY_REGION(link, sizeof(Link));
-        top = link->next;
-        --count;
-        return link;
-    }
-
-    // Keeps a free slab's memory; false when enough are kept already.
-    bool Keep(void* memory) {
-        std::lock_guard<std::mutex> hold(mutex);
-        if (count == kSpareBytes / kLargestSlabSize) return false;
-        top = ::new (memory) Link{top};
-        ++count;
-        ASAN_POISON_MEMORY_REGION(memory, kLargestSlabSize);
-        return true;
-    }
-
-private:
-#ifdef VELK_ASAN
-    static constexpr std::size_t kSpareBytes = 0;
-#else
-    static constexpr std::size_t kSpareBytes = std::size_t{64} << 20;
-#endif
-    struct Link {
-        Link* next;
-    };
-
-    std::mutex mutex;
-    Link* top = nullptr;
-    std::size_t count = 0;
-};
-
-// Takes count off the slab's count; whoever takes it to zero frees the slab.
-void Drop(Slab* slab, std::intptr_t count) {
-    if (slab->live.fetch_sub(count, std::memory_order_acq_rel) != count) return;
-    ASAN_UNPOISON_MEMORY_REGION(slab, slab->size);
-    const std::size_t size = slab->size;
-    slab->~Slab();
-    if (size == kLargestSlabSize && SpareSlabs::Get().Keep(slab)) return;
-    ::operator delete(slab);
-}
-
-// Leaves the slab being filled to the objects living in it.
-void Seal(Arena& arena) {
-    Slab* slab = static_cast<Slab*>(arena.slab);
-    if (!slab) return;
-    const std::intptr_t placed = static_cast<std::intptr_t>(arena.placed);
-    arena = Arena{nullptr, nullptr, nullptr, 0, arena.nextSize};
-    Drop(slab, kReserve - placed);
-}
-
-// Seals the slab being filled and starts one with room for a slot of slotSize
-// bytes; false when no memory is left. Slabs double up to the largest size.
-bool Refill(Arena& arena, std::size_t slotSize) {
-    Seal(arena);
-    const std::size_t size =
-        std::max(std::max(arena.nextSize, kFirstSlabSize), sizeof(Slab) + slotSize);
-    void* memory = size == kLargestSlabSize ? SpareSlabs::Get().Take() : nullptr;
-    if (!memory) memory = ::operator new(size, std::nothrow);
-    if (!memory) return false;
-    Slab* slab = ::new (memory) Slab{{kReserve}, size};
-    char* const start = static_cast<char*>(memory);
-    arena =
-        Arena{slab, start + sizeof(Slab), start + size, 0, std::min(2 * size, kLargestSlabSize)};
-    ASAN_POISON_MEMORY_REGION(arena.next, size - sizeof(Slab));
-    return true;
-}
-
-void* Place(Arena& arena, std::size_t size) {
-    const std::size_t slotSize = sizeof(SlotHeader) + RoundUp(size) + kRedZone;
-    if (static_cast<std::size_t>(arena.end - arena.next) < slotSize && !Refill(arena, slotSize))
-        return nullptr;
-    SlotHeader* header = reinterpret_cast<SlotHeader*>(arena.next);
-    arena.next += slotSize;
-    ++arena.placed;
-    ASAN_UNPOISON_MEMORY_REGION(header, sizeof(SlotHeader) + size);
-    header->slab = static_cast<Slab*>(arena.slab);
-#ifdef VELK_ASAN
-    header->slotSize = slotSize;
-#endif
-    ASAN_POISON_MEMORY_REGION(header, sizeof(SlotHeader));
-    return header + 1;
-}
-
-// The slab of an object whose destructor has run, its slot given up (and
-// poisoned under AddressSanitizer); the caller drops it from the slab's count.
-Slab* Vacate(void* item) {
-    SlotHeader* header = static_cast<SlotHeader*>(item) - 1;
-#ifdef VELK_ASAN
-    // An object deleted twice is poisoned already: this read reports it.
-    static_cast<void>(*static_cast<volatile const char*>(item));
-#endif
-    ASAN_UNPOISON_MEMORY_REGION(header, sizeof(SlotHeader));
-    Slab* const slab = header->slab;
-#ifdef VELK_ASAN
-    ASAN_POISON_MEMORY_REGION(header, header->slotSize);
-#endif
-    return slab;
-}
-
-void ReleaseSlot(void* item) {
-    if (item) Drop(Vacate(item), 1);
-}
-
-// Gives up the slots of objects whose destructors have run, taking each run
-// of slots from one slab off its count in one step: a tree is freed in the
-// order it was placed, so most runs are long.
-class SlotBatch {
-public:
-    SlotBatch() = default;
-    SlotBatch(const SlotBatch&) = delete;
-    SlotBatch& operator=(const SlotBatch&) = delete;
-    ~SlotBatch() { Flush(); }
-
-    void Add(void* item) {
-        Slab* const of = Vacate(item);
-        if (of != slab) {
-            Flush();
-            slab = of;
-        }
-        ++count;
-    }
-
-private:
-    void Flush() {
-        if (count) Drop(slab, count);
-        count = 0;
-    }
-
-    Slab* slab = nullptr;
-    std::intptr_t count = 0;
-};
-
-// The arena of the objects made with new: one per thread, sealed when the
-// thread ends.
-struct ThreadArena {
-    Arena arena{};
-    ~ThreadArena() { Seal(arena); }
-};
-
-Arena& CallerArena() {
-    thread_local ThreadArena own;
-    return own.arena;
-}
-
-}  // namespace
-
-void* Place(VelkDocument* document, std::size_t size) {
-    return Place(document ? VelkAccess::Memory(*document) : CallerArena(), size);
-}
-
-void* VelkBase::operator new(std::size_t size) noexcept {
-    return Place(CallerArena(), size);
-}
-
-void* VelkBase::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Place(CallerArena(), size);
-}
-
-void VelkBase::operator delete(void* item) noexcept {
-    ReleaseSlot(item);
-}
-
-void VelkBase::operator delete(void* item, const std::nothrow_t&) noexcept {
-    ReleaseSlot(item);
-}
-
-// ---------------------------------------------------------------------------
-// Strings
-// ---------------------------------------------------------------------------
-
-static_assert(sizeof(VelkString) == 16 && sizeof(char*) <= 8,
-              "a pointer and a seven-byte length fit in a string");
-
-VelkString::VelkString(const VelkString& other) {
-    Clear();
-    Assign(other.c_str(), other.size());
-}
-
-VelkString& VelkString::operator=(const VelkString& other) {
-    if (this != &other) Assign(other.c_str(), other.size());
-    return *this;
-}
-
-// Copies n bytes (at most 15) in with two loads and two stores at most,
-// reading all before writing, so that p may lie in the string itself.
-void VelkString::PutInside(const char* p, std::size_t n) {
-    if (n >= 8) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, p, 8);
-        std::memcpy(&tail, p + n - 8, 8);
-        std::memcpy(bytes, &head, 8);
-        std::memcpy(bytes + n - 8, &tail, 8);
-    } else if (n >= 4) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, p, 4);
-        std::memcpy(&tail, p + n - 4, 4);
-        std::memcpy(bytes, &head, 4);
-        std::memcpy(bytes + n - 4, &tail, 4);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) bytes[i] = p[i];
-    }
-    bytes[n] = 0;
-    bytes[kInside] = static_cast<char>(kInside - n);
-}
-
-bool VelkString::Assign(const char* p, std::size_t n) {
-    // Text kept elsewhere is handed to old, which frees it once p has been read.
-    VelkString old;
-    if (!Inside()) std::memcpy(old.bytes, bytes, sizeof bytes);
-    if (n <= kInside) {
-        PutInside(p, n);
-        return true;
-    }
-    char* data = new (std::nothrow) char[n + 1];
-    if (!data) {
-        Clear();
-        return false;
-    }
-    std::memcpy(data, p, n);
-    data[n] = 0;
-    SetOutside(data, n, kOnHeap);
-    return true;
-}
-
-void VelkString::Adopt(char* slot, std::size_t n) {
-    if (!Inside()) Release();
-    SetOutside(slot, n, kInSlot);
-}
-
-void VelkString::SetOutside(const char* data, std::size_t n, unsigned char mode) {
-    std::memcpy(bytes, &data, sizeof data);
-    const std::uint64_t length = n;
-    const std::uint64_t word =
-        LittleEndian() ? length | std::uint64_t{mode} << 56 : length << 8 | mode;
-    std::memcpy(bytes + 8, &word, sizeof word);
-}
-
-void VelkString::Release() {
-    char* data = const_cast<char*>(OutsideData());
-    if (Mode() == kInSlot) {
-        ReleaseSlot(data);
-    } else {
-        delete[] data;
-    }
-}
-
-bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
-    if (n < sizeof(VelkString)) return s->Assign(p, n);  // fits inside: nothing allocated
-    char* slot = static_cast<char*>(Place(document, n + 1));
-    if (!slot) return false;
-    std::memcpy(slot, p, n);
-    slot[n] = 0;
-    VelkAccess::Adopt(*s, slot, n);
-    return true;
-}
 
 // ---------------------------------------------------------------------------
 // Node tree
@@ -385,7 +39,8 @@ VelkNode::VelkNode(NodeType nodeType)
       prev(nullptr),
       next(nullptr),
       clientData(nullptr),
-      type(nodeType) {}
+      type(nodeType),
+      inSlab(false) {}
 
 VelkNode::~VelkNode() {
     Clear();
@@ -398,24 +53,52 @@ void FreeText(VelkString& text, SlotBatch& freed) {
     if (void* slot = VelkAccess::TakeSlot(text)) freed.Add(slot);
 }
 
-// Deletes a chain of attributes from first on, their slots given up to freed.
+// Deletes a chain of attributes from first on. Those a parse placed are of
+// the library's own class: their destructor runs here and their slots go to
+// freed, with their texts'. Others are deleted as their class deletes them.
 void DeleteAttributes(VelkAttribute* first, SlotBatch& freed) {
     while (first) {
         VelkAttribute* next = first->Next();
-        FreeText(VelkAccess::Name(*first), freed);
-        FreeText(VelkAccess::Value(*first), freed);
-        first->~VelkAttribute();
-        freed.Add(first);
+        if (VelkAccess::InSlab(*first)) {
+            FreeText(VelkAccess::Name(*first), freed);
+            FreeText(VelkAccess::Value(*first), freed);
+            first->~VelkAttribute();
+            freed.Add(first);
+        } else {
+            delete first;
+        }
         first = next;
+    }
+}
+
+// Whether node is of one of the library's own classes, not of a subclass.
+bool OfLibraryClass(const VelkNode& node) {
+    const std::type_info& type = typeid(node);
+    switch (node.Type()) {
+        case VelkNode::DOCUMENT:
+            return type == typeid(VelkDocument);
+        case VelkNode::ELEMENT:
+            return type == typeid(VelkElement);
+        case VelkNode::COMMENT:
+            return type == typeid(VelkComment);
+        case VelkNode::UNKNOWN:
+            return type == typeid(VelkUnknown);
+        case VelkNode::TEXT:
+            return type == typeid(VelkText);
+        default:
+            return type == typeid(VelkDeclaration);
     }
 }
 
 }  // namespace
 
-// Deletes every child and its subtree without recursion: each node's children
-// are spliced onto the front of the pending chain before the node is deleted,
-// so no destructor ever finds children of its own. Nodes go in document order,
-// the order they were placed in, so their slots are given up a run per slab.
+// Deletes every child and its subtree without recursion: the children of a
+// node of the library's own classes are spliced onto the front of the pending
+// chain before the node is deleted, which no destructor of those classes can
+// tell from deleting them inside it. A subclass node is deleted whole with
+// delete, so that its destructor sees what it would under delete; its own
+// subtree is cleared inside it. Nodes go in document order, the order a parse
+// placed them in, so their slots are given up a run per slab.
 void VelkNode::Clear() {
     SlotBatch freed;
     VelkNode* pending = firstChild;
@@ -424,7 +107,8 @@ void VelkNode::Clear() {
     while (pending) {
         VelkNode* node = pending;
         pending = node->next;
-        if (node->firstChild) {
+        const bool whole = !node->inSlab && !OfLibraryClass(*node);
+        if (node->firstChild && !whole) {
             node->lastChild->next = pending;
             pending = node->firstChild;
             node->firstChild = nullptr;
@@ -434,7 +118,13 @@ void VelkNode::Clear() {
         // The next node is read while this one is taken apart.
         __builtin_prefetch(pending);
 #endif
-        // An element's attributes go in this batch too, before the element.
+        if (!node->inSlab) {
+            delete node;
+            continue;
+        }
+        // A parse placed only nodes of the library's own classes, whose
+        // operator delete gives up the slot; their slots, their texts' and an
+        // element's attributes' (before the element) go in one batch.
         if (node->type == ELEMENT) {
             DeleteAttributes(VelkAccess::TakeAll(VelkAccess::Attributes(*node->ToElement())),
                              freed);
@@ -526,8 +216,29 @@ VelkNode* VelkNode::IterateChildren(VelkStringRef name, VelkNode* previous) cons
     return previous->NextSibling(name);
 }
 
+namespace {
+
+// Stops a debug build at the link of a node that no tree can own: one on the
+// caller's stack would be deleted by its parent.
+void CheckOwnable(const VelkNode& node, bool inSlab, const char* function) {
+#ifndef NDEBUG
+    if (!inSlab && OnCallersStack(&node)) {
+        AssertionFailed(kVelkUnit, __LINE__, function,
+                        "node on the stack: a tree deletes the nodes linked into it, so "
+                        "link only nodes made with new");
+    }
+#else
+    (void)node;
+    (void)inSlab;
+    (void)function;
+#endif
+}
+
+}  // namespace
+
 VelkNode* VelkNode::LinkEndChild(VelkNode* node) {
     if (!node) return nullptr;
+    CheckOwnable(*node, node->inSlab, __func__);
     node->parent = this;
     node->prev = lastChild;
     node->next = nullptr;
@@ -546,6 +257,7 @@ VelkNode* VelkNode::InsertEndChild(const VelkNode& source) {
 
 VelkNode* VelkNode::LinkBefore(VelkNode* beforeThis, VelkNode* node) {
     if (!node || !beforeThis || beforeThis->parent != this) return nullptr;
+    CheckOwnable(*node, node->inSlab, __func__);
     node->parent = this;
     node->next = beforeThis;
     node->prev = beforeThis->prev;
@@ -561,6 +273,7 @@ VelkNode* VelkNode::LinkBefore(VelkNode* beforeThis, VelkNode* node) {
 
 VelkNode* VelkNode::LinkAfter(VelkNode* afterThis, VelkNode* node) {
     if (!node || !afterThis || afterThis->parent != this) return nullptr;
+    CheckOwnable(*node, node->inSlab, __func__);
     node->parent = this;
     node->prev = afterThis;
     node->next = afterThis->next;
@@ -576,6 +289,7 @@ VelkNode* VelkNode::LinkAfter(VelkNode* afterThis, VelkNode* node) {
 
 VelkNode* VelkNode::LinkInPlaceOf(VelkNode* oldChild, VelkNode* node) {
     if (!node || !oldChild || oldChild->parent != this || node == oldChild) return nullptr;
+    CheckOwnable(*node, node->inSlab, __func__);
     node->next = oldChild->next;
     node->prev = oldChild->prev;
     if (oldChild->next) {
@@ -693,21 +407,25 @@ void VelkNode::CopyToClone(VelkNode* target) const {
 // Attributes and the attribute set
 // ---------------------------------------------------------------------------
 
-VelkAttribute::VelkAttribute() : document(nullptr), prev(nullptr), next(nullptr) {}
+VelkAttribute::VelkAttribute() : prev(nullptr), next(nullptr), utf8(false), inSlab(false) {}
 
 VelkAttribute::VelkAttribute(const char* name, const char* value)
-    : document(nullptr), prev(nullptr), next(nullptr) {
+    : prev(nullptr), next(nullptr), utf8(false), inSlab(false) {
     this->name.Assign(name, std::strlen(name));
     SetValue(value);
 }
 
 VelkAttribute::VelkAttribute(VelkStringRef name, VelkStringRef value)
-    : document(nullptr), prev(nullptr), next(nullptr) {
+    : prev(nullptr), next(nullptr), utf8(false), inSlab(false) {
     this->name.Assign(name.data(), name.size());
     SetValue(value);
 }
 
 VelkAttribute::~VelkAttribute() {}
+
+void VelkAttribute::SetDocument(const VelkDocument* doc) {
+    utf8 = doc && doc->Utf8();
+}
 
 int VelkAttribute::IntValue() const {
     return std::atoi(value.c_str());
@@ -811,7 +529,7 @@ VelkAttribute* VelkAttributeSet::Find(VelkStringRef name) const {
 // ---------------------------------------------------------------------------
 
 VelkElement::VelkElement(const char* value) : VelkNode(ELEMENT) {
-    SetValue(value);
+    if (*value) SetValue(value);  // a new value is empty already
 }
 
 VelkElement::VelkElement(VelkStringRef value) : VelkNode(ELEMENT) {
@@ -1158,7 +876,46 @@ VelkDocument::VelkDocument(VelkStringRef documentName) : VelkDocument() {
 // The nodes go with the base destructor; each slab they fill outlives the
 // document until its last object is deleted.
 VelkDocument::~VelkDocument() {
-    Seal(arena);
+    Seal(*this);
+}
+
+VelkDocument::VelkDocument(VelkDocument&& other) noexcept
+    : VelkNode(DOCUMENT), tabSize(4), utf8(false), strict(false), condense(-1), arena() {
+    ClearError();
+    TakeFrom(other);
+}
+
+VelkDocument& VelkDocument::operator=(VelkDocument&& other) noexcept {
+    if (this != &other) {
+        Clear();
+        Seal(*this);
+        TakeFrom(other);
+    }
+    return *this;
+}
+
+// The slabs hold nothing that points at the document, so the one being
+// filled changes hands with the nodes; the top-level nodes are the only ones
+// that point at it.
+void VelkDocument::TakeFrom(VelkDocument& other) {
+    VELK_ASSERT(!other.Parent() && !Parent());
+    VelkAccess::MoveChildren(*this, other);
+    VelkAccess::Value(*this).swap(VelkAccess::Value(other));
+    VelkAccess::Value(other).Assign("", 0);
+    location = other.location;
+    VelkAccess::ClientData(*this) = other.ClientData();
+    other.SetClientData(nullptr);
+    hasError = other.hasError;
+    errorCode = other.errorCode;
+    errorMessage.swap(other.errorMessage);
+    errorCursor = other.errorCursor;
+    tabSize = other.tabSize;
+    utf8 = other.utf8;
+    strict = other.strict;
+    condense = other.condense;
+    arena = other.arena;
+    other.arena = Arena{};
+    other.ClearError();
 }
 
 void VelkDocument::ClearError() {
@@ -1722,12 +1479,12 @@ void VelkNode::Print(std::ostream& out, int depth) const {
 
 void VelkAttribute::Print(std::string* out, int /*depth*/) const {
     StringSink sink{out};
-    WriteAttribute(sink, *this, document && document->Utf8());
+    WriteAttribute(sink, *this, utf8);
 }
 
 void VelkAttribute::Print(std::ostream& out, int /*depth*/) const {
     StreamSink sink{&out};
-    WriteAttribute(sink, *this, document && document->Utf8());
+    WriteAttribute(sink, *this, utf8);
 }
 
 void VelkElement::Print(FILE* file, int depth) const {
@@ -1737,7 +1494,7 @@ void VelkElement::Print(FILE* file, int depth) const {
 
 void VelkAttribute::Print(FILE* file, int /*depth*/) const {
     FileSink sink{file};
-    WriteAttribute(sink, *this, document && document->Utf8());
+    WriteAttribute(sink, *this, utf8);
 }
 
 void VelkComment::Print(FILE* file, int depth) const {
@@ -1866,7 +1623,7 @@ void StreamCompact(std::ostream* out, const VelkNode& node) {
 
 void VelkAttribute::StreamOut(std::ostream* out) const {
     StreamSink sink{out};
-    WriteAttribute(sink, *this, document && document->Utf8());
+    WriteAttribute(sink, *this, utf8);
 }
 
 void VelkElement::StreamOut(std::ostream* out) const {

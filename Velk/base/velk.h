@@ -355,18 +355,45 @@ public:
     VelkBase(const VelkBase&) = delete;
     VelkBase& operator=(const VelkBase&) = delete;
 
-    // Nodes and attributes live in slabs of memory: those a document's parse
-    // creates in the document's own, with the longer names and texts it reads,
-    // those made with new in the calling thread's. A slab is free when its last
-    // object is deleted, by whatever thread; up to 64 MB of free slabs are kept
-    // in the process for the next parses, the rest go back to the heap.
-    // Allocation gives null when memory runs out; nothing throws.
+    // Memory. The nodes, attributes and longer texts that a document's parse
+    // creates live in slabs that the document fills; a slab goes back when the
+    // last object in it is deleted, by whatever thread, whether or not the
+    // document is still there. Everything else (nodes made with new, clones,
+    // texts set by callers) comes from the general heap, one block each.
+    // Objects sit at alignof(std::max_align_t) at least; a subclass that needs
+    // more is allocated at its own alignment through C++17 aligned new (in
+    // C++11 and C++14, where new ignores over-alignment, such subclasses are
+    // not supported). Whatever deletes a node or an attribute (its parent,
+    // Clear, RemoveChild, ReplaceChild, RemoveAttribute, delete) runs its
+    // virtual destructor and the operator delete of its class, so subclasses
+    // with several bases or their own operator new and delete work, and a
+    // subclass's destructor sees its children and attributes in every case.
+    // A deleted document keeps nothing: free slabs are kept in the process
+    // for the next parses up to SpareMemoryLimit() bytes (4 MB unless set),
+    // the rest go back to the heap at once, and all go back when the library
+    // is unloaded. Allocation gives null when memory runs out, and a parse
+    // that runs out records VELK_ERROR_ALLOCATION: nothing throws.
     static void* operator new(std::size_t size) noexcept;
     static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
     static void* operator new(std::size_t, void* place) noexcept { return place; }
     static void operator delete(void* item) noexcept;
     static void operator delete(void* item, const std::nothrow_t&) noexcept;
     static void operator delete(void*, void*) noexcept {}
+#if defined(__cpp_aligned_new)
+    static void* operator new(std::size_t size, std::align_val_t align) noexcept;
+    static void* operator new(std::size_t size, std::align_val_t align,
+                              const std::nothrow_t&) noexcept;
+    static void operator delete(void* item, std::align_val_t align) noexcept;
+    static void operator delete(void* item, std::align_val_t align, const std::nothrow_t&) noexcept;
+#endif
+    // The most free slab memory kept for the next parses, in bytes (rounded
+    // down to whole 64 KB slabs, 64 MB at most); setting it gives back the
+    // excess at once. SpareMemory() is what is kept now; ReleaseSpareMemory()
+    // gives it all back. Safe from any thread.
+    static std::size_t SpareMemoryLimit();
+    static void SetSpareMemoryLimit(std::size_t bytes);
+    static std::size_t SpareMemory();
+    static void ReleaseSpareMemory();
 
 protected:
     VelkCursor location;
@@ -427,7 +454,9 @@ public:
     VelkNode* IterateChildren(const char* name, VelkNode* previous) const;
     VelkNode* IterateChildren(VelkStringRef name, VelkNode* previous) const;
 
-    // Links node as the last child and takes ownership of it; returns it.
+    // Links node as the last child and takes ownership of it; returns it. The
+    // tree deletes it, so it must be made with new (a debug build stops when
+    // given a node on the stack).
     VelkNode* LinkEndChild(VelkNode* node);
     // Link node itself, which the tree then owns: last, before beforeThis, after
     // afterThis, or in the place of oldChild, which is deleted. They return the
@@ -533,6 +562,7 @@ private:
     VelkNode* next;
     void* clientData;
     NodeType type;  // last, so that a derived class's small field fills the padding after it
+    bool inSlab;    // placed by a parse in its document's slabs
 
     friend struct VelkAccess;
     template <class Item>
@@ -579,8 +609,10 @@ public:
     VelkAttribute* Next() const { return next; }
     VelkAttribute* Previous() const { return prev; }
 
-    // The document that this attribute's parse errors go to.
-    void SetDocument(VelkDocument* doc) { document = doc; }
+    // Takes the character model of doc (see VelkDocument::SetUtf8) for this
+    // attribute's own Parse and output; the document itself is not kept, so
+    // an attribute may outlive it.
+    void SetDocument(const VelkDocument* doc);
 
     // Writes name="value" (name='value' when the value holds a double quote), escaped;
     // to a FILE, appended to a string or to a stream.
@@ -592,11 +624,12 @@ public:
     const char* Parse(const char* p, VelkParsingData* data) override;
 
 private:
-    VelkDocument* document;
     VelkString name;
     VelkString value;
     VelkAttribute* prev;  // null at the ends of a set and outside one
     VelkAttribute* next;
+    bool utf8;    // the character model of its own Parse and output
+    bool inSlab;  // placed by a parse in its document's slabs
 
     friend class VelkAttributeSet;
     friend struct VelkAccess;
@@ -771,9 +804,11 @@ public:
 class VELK_API VelkText : public VelkNode {
 public:
     // A text node holding initValue as it stands (it is escaped on output).
-    explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false) { SetValue(initValue); }
+    explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false) {
+        if (*initValue) SetValue(initValue);  // a new value is empty already
+    }
     explicit VelkText(VelkStringRef initValue) : VelkNode(TEXT), cdata(false) {
-        SetValue(initValue);
+        if (initValue.size()) SetValue(initValue);
     }
     ~VelkText() override {}
 
@@ -857,6 +892,10 @@ public:
     explicit VelkDocument(const char* documentName);
     explicit VelkDocument(VelkStringRef documentName);
     ~VelkDocument() override;
+    // A move takes the other document's nodes, name, settings and error state,
+    // leaving it empty; a document that is a child of another cannot be moved.
+    VelkDocument(VelkDocument&& other) noexcept;
+    VelkDocument& operator=(VelkDocument&& other) noexcept;
 
     // Replace the tree with the parsed contents of a file; true when no error.
     // The whole file is read: a NUL byte in it is VELK_ERROR_CHARACTER.
@@ -985,6 +1024,9 @@ private:
     signed char condense;  // -1 while the document follows condenseWhiteSpace
     mutable VelkCursor errorCursor;
     Arena arena;
+
+    // Takes other's contents; this document holds none.
+    void TakeFrom(VelkDocument& other);
 
     friend struct VelkAccess;
 

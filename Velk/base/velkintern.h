@@ -155,7 +155,10 @@ struct VelkAccess {
     static const char*& Stamped(VelkParsingData& data) { return data.stamp; }
     static int TabSize(const VelkParsingData& data) { return data.tabSize; }
     static VelkCursor& Cursor(VelkParsingData& data) { return data.cursor; }
-    static VelkDocument* Document(const VelkAttribute& attribute) { return attribute.document; }
+    static bool& Utf8(VelkAttribute& attribute) { return attribute.utf8; }
+    // Whether a parse placed the object in its document's slabs.
+    static bool& InSlab(VelkAttribute& attribute) { return attribute.inSlab; }
+    static bool& InSlab(VelkNode& node) { return node.inSlab; }
     static VelkString& Name(VelkAttribute& attribute) { return attribute.name; }
     static VelkString& Value(VelkAttribute& attribute) { return attribute.value; }
     static VelkString& Value(VelkNode& node) { return node.value; }
@@ -179,6 +182,8 @@ struct VelkAccess {
         set.last = attribute;
     }
     static void Adopt(VelkString& s, char* slot, std::size_t n) { s.Adopt(slot, n); }
+    static bool Inside(const VelkString& s) { return s.Inside(); }
+    static void PutInside(VelkString& s, const char* p, std::size_t n) { s.PutInside(p, n); }
     static void* TakeSlot(VelkString& s) { return s.TakeSlot(); }
     // Empties the set, returning its first attribute; the rest stay linked to it.
     static VelkAttribute* TakeAll(VelkAttributeSet& set) {
@@ -190,6 +195,14 @@ struct VelkAccess {
     static std::string& Version(VelkDeclaration& d) { return d.version; }
     static std::string& Encoding(VelkDeclaration& d) { return d.encoding; }
     static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
+    // Hands from's children over to to, which has none.
+    static void MoveChildren(VelkNode& to, VelkNode& from) {
+        to.firstChild = from.firstChild;
+        to.lastChild = from.lastChild;
+        from.firstChild = from.lastChild = nullptr;
+        for (VelkNode* child = to.firstChild; child; child = child->next) child->parent = &to;
+    }
+    static void*& ClientData(VelkNode& node) { return node.clientData; }
     using Arena = VelkDocument::Arena;
     static Arena& Memory(VelkDocument& document) { return document.arena; }
     static const std::string& Version(const VelkDeclaration& d) { return d.version; }
@@ -197,25 +210,10 @@ struct VelkAccess {
     static const std::string& Standalone(const VelkDeclaration& d) { return d.standalone; }
 };
 
-// Room for an object of size bytes in document's slabs, or in the calling
-// thread's when document is null; null when memory runs out (velk.cpp).
-void* Place(VelkDocument* document, std::size_t size);
-
-// Stores the n bytes at p (and a NUL) in s: inside it when they fit, else in
-// document's slabs as Place chooses them; false when memory runs out.
-bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n);
-
-// A new T made from args in document's memory, as Place chooses it; null when
-// memory runs out. Deleted as any node or attribute is.
-template <class T, class... Args>
-T* Create(VelkDocument* document, const Args&... args) {
-    void* place = Place(document, sizeof(T));
-    return place ? ::new (place) T(args...) : nullptr;
-}
-
 // Reads the text [p, end) into document as XML 1.0 (velkstrict.cpp), appending
 // the top-level nodes and recording the first violation of a well-formedness
-// rule; a NUL byte before end is a character XML does not allow. Always null.
+// rule; a NUL byte before end is a character XML does not allow, memory
+// running out is VELK_ERROR_ALLOCATION (nothing is thrown). Always null.
 const char* ParseStrict(VelkDocument* document, const char* p, const char* end,
                         VelkParsingData* prevData);
 

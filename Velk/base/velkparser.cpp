@@ -2,6 +2,7 @@
 // the row and column tracker, error recording, the document, element,
 // attribute and leaf parsers, and the stream readers behind operator>>.
 #include "velkintern.h"
+#include "velkmemory.h"
 
 #include <cstdint>
 #include <cstring>
@@ -658,7 +659,13 @@ void VelkDocument::SetError(int err, const char* position, VelkParsingData* data
 
     hasError = true;
     errorCode = err;
-    errorMessage = errorString[err];
+    try {
+        errorMessage = errorString[err];
+    } catch (const std::bad_alloc&) {
+        // No memory for the message: the code says what went wrong.
+        errorCode = VELK_ERROR_ALLOCATION;
+        errorMessage.clear();
+    }
     errorCursor.Clear();
     if (position && data) {
         data->Stamp(position);
@@ -957,6 +964,27 @@ VelkNode* NewNode(Markup kind, VelkDocument* doc) {
     }
 }
 
+// Holds a node or an attribute that is not linked anywhere yet, and deletes it
+// if its parse is cut short by an exception (a scratch text or index that
+// cannot grow); the parse entry points turn that into error 3.
+class Unlinked {
+public:
+    explicit Unlinked(VelkBase* item) : item_(item) {}
+    ~Unlinked() { delete item_; }
+    Unlinked(const Unlinked&) = delete;
+    Unlinked& operator=(const Unlinked&) = delete;
+    // The item is linked, or deleted, by the caller from now on.
+    void Release() { item_ = nullptr; }
+
+private:
+    VelkBase* item_;
+};
+
+// Records that memory ran out, in doc if there is one.
+void OutOfMemory(VelkDocument* doc) {
+    if (doc) doc->SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
+}
+
 // What the parsers of one parse share: the tracker (may be null), the document
 // that errors go to (may be null), the document's character model and whether
 // text is condensed, read once when the parse starts.
@@ -1046,7 +1074,7 @@ bool AllowedAtTopLevel(Markup kind) {
 // What may not stand at the top level records VELK_ERROR_TEXT_OUTSIDE_ELEMENT
 // at its position and ends the parse there, keeping the nodes read before it.
 // A text of white space alone is an empty document.
-const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
+const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) try {
     if (strict) return ParseStrict(this, p, p ? p + std::strlen(p) : nullptr, prevData);
     ClearError();
     if (p) p = SkipByteOrderMark(p);
@@ -1081,12 +1109,17 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
             break;
         }
         VelkAccess::Parent(*node) = this;
+        Unlinked hold(node);
         p = ParseNode(node, p, ctx);
+        hold.Release();
         LinkEndChild(node);
         p = SkipWhiteSpace(p);
     }
     if (!FirstChild() && !Error()) SetError(VELK_ERROR_DOCUMENT_EMPTY, nullptr, nullptr);
     return p;
+} catch (const std::bad_alloc&) {
+    OutOfMemory(this);
+    return nullptr;
 }
 
 namespace {
@@ -1342,9 +1375,8 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
 
 // Reads name = value, the value quoted with ' or " (references decoded) or bare.
 // end is the input's terminating NUL, or null when not known.
-const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingData* data,
-                           bool utf8, const char* end) {
-    VelkDocument* doc = VelkAccess::Document(*attribute);
+const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkDocument* doc,
+                           VelkParsingData* data, bool utf8, const char* end) {
     p = VelkBase::SkipWhiteSpace(p);
     if (!p || !*p) return nullptr;
     MarkLocation(*attribute, p, data);
@@ -1413,9 +1445,11 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
         Report(ctx.doc, VELK_ERROR_ALLOCATION, gap, ctx.data);
         return nullptr;
     }
-    attribute->SetDocument(ctx.doc);
+    Unlinked hold(attribute);
+    VelkAccess::Utf8(*attribute) = ctx.utf8;
     const char* start = p;
-    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8, ctx.end);
+    p = ParseAttribute(attribute, p, ctx.doc, ctx.data, ctx.utf8, ctx.end);
+    hold.Release();
     if (!p || !*p) {
         Report(ctx.doc, VELK_ERROR_PARSE_ELEMENT, start, ctx.data);
         delete attribute;
@@ -1548,7 +1582,9 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
         Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
         return nullptr;
     }
+    Unlinked hold(text);
     p = ParseText(text, p, ctx);
+    hold.Release();
     if (condense && text->Blank()) {
         delete text;
     } else {
@@ -1627,9 +1663,12 @@ const char* ParseElement(VelkElement* element, const char* p, const ParseContext
 // and a scratch text made for it.
 template <class Node>
 const char* ParseOnItsOwn(const char* (*parse)(Node*, const char*, const ParseContext&), Node* node,
-                          const char* p, VelkParsingData* data) {
+                          const char* p, VelkParsingData* data) try {
     std::string scratch;
     return parse(node, p, ContextOf(*node, p, data, &scratch));
+} catch (const std::bad_alloc&) {
+    OutOfMemory(ReportTarget(*node, data));
+    return nullptr;
 }
 
 }  // namespace
@@ -1643,7 +1682,13 @@ const char* VelkElement::ReadValue(const char* p, VelkParsingData* data) {
 }
 
 const char* VelkAttribute::Parse(const char* p, VelkParsingData* data) {
-    return ParseAttribute(this, p, data, document && document->Utf8(), nullptr);
+    VelkDocument* doc = data ? VelkAccess::Document(*data) : nullptr;
+    try {
+        return ParseAttribute(this, p, doc, data, utf8, nullptr);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory(doc);
+        return nullptr;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -1683,6 +1728,7 @@ const char* ParseComment(VelkComment* comment, const char* p, const ParseContext
 const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
     VelkString& value = VelkAccess::Value(*text);
     value.Assign("", 0);
+    if (!p) return nullptr;
     MarkLocation(*text, p, ctx.data);
     const bool cdata = std::strncmp(p, "<![CDATA[", 9) == 0;
     text->SetCDATA(cdata);
@@ -1946,7 +1992,7 @@ void VelkDocument::StreamIn(std::istream* in, std::string* tag) {
     SetError(VELK_ERROR, nullptr, nullptr);
 }
 
-std::istream& operator>>(std::istream& in, VelkNode& base) {
+std::istream& operator>>(std::istream& in, VelkNode& base) try {
     // The markup is gathered a byte at a time: room for the first few kilobytes
     // up front spares the string's early reallocations on small documents.
     std::string tag;
@@ -1969,6 +2015,9 @@ std::istream& operator>>(std::istream& in, VelkNode& base) {
     }
 
     if (streamError != VELK_NO_ERROR && !doc->Error()) doc->SetError(streamError, nullptr, nullptr);
+    return in;
+} catch (const std::bad_alloc&) {
+    OutOfMemory(base.GetDocument());
     return in;
 }
 

@@ -4,9 +4,11 @@
 // pass) and builds the nodes as the other parsers do; the first violation of
 // a well-formedness rule is recorded with its position and ends the parse.
 #include "velkintern.h"
+#include "velkmemory.h"
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -180,7 +182,7 @@ public:
           end_(end),
           data_(data),
           text_(*scratch),
-          condense_(VelkBase::condenseWhiteSpace) {}
+          condense_(doc->CondenseWhiteSpace()) {}
 
     // document ::= prolog element Misc*
     void Document(const char* p);
@@ -1177,8 +1179,14 @@ const char* ParseStrict(VelkDocument* document, const char* p, const char* end,
     location.col = prevData ? prevData->Cursor().col : 0;
     VelkParsingData data(p, document->TabSize(), location.row, location.col);
     VelkAccess::Document(data) = document;
-    std::string scratch;
-    StrictReader(document, p, end, &data, &scratch).Document(p);
+    try {
+        std::string scratch;
+        StrictReader(document, p, end, &data, &scratch).Document(p);
+    } catch (const std::bad_alloc&) {
+        // Every node is linked as soon as it is made, so the tree holds all
+        // that the parse made; only the scratch text and tables are lost.
+        document->SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
+    }
     return nullptr;
 }
 
