@@ -45,7 +45,7 @@ TSAN_FILTER ?= PoolThreads.*
 
 .PHONY: tsan
 tsan:
-	$(CMAKE) -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE_THREAD=ON -DVELK_WERROR=ON
+	$(CMAKE) -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE_THREAD=ON -DVELK_WERROR=ON -DVELK_BUILD_TESTS=ON
 	$(CMAKE) --build $(BUILD)/tsan -j $(JOBS) --target velk_tests
 	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ./tests/velk_tests --gtest_filter='$(TSAN_FILTER)'

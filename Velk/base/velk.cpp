@@ -1746,7 +1746,11 @@ FileRead ReadWholeFile(FILE* file, FileText* text) {
 bool VelkDocument::LoadFile(const char* fileName) {
     Clear();
     location.Clear();
-    SetValue(fileName);
+    // A name that cannot be kept is memory running out, not a file missing.
+    if (!VelkAccess::Value(*this).Assign(fileName, std::strlen(fileName))) {
+        SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
+        return false;
+    }
     FILE* file = std::fopen(Value(), "rb");
     if (!file) {
         SetError(VELK_ERROR_OPEN_FILE, nullptr, nullptr);
