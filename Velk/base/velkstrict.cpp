@@ -5,6 +5,7 @@
 // a well-formedness rule is recorded with its position and ends the parse.
 #include "velkintern.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -180,7 +181,7 @@ public:
           end_(end),
           data_(data),
           text_(*scratch),
-          condense_(VelkBase::condenseWhiteSpace) {}
+          condense_(doc->CondenseWhiteSpace()) {}
 
     // document ::= prolog element Misc*
     void Document(const char* p);
@@ -797,7 +798,8 @@ const char* StrictReader::EndTag(const char* p, const VelkElement& element) {
 // CharData and references up to the next markup, as one text node: line ends
 // read as '\n', references decoded, no "]]>". Condensing drops leading and
 // trailing white space and writes each inner run as one space; a text left
-// empty makes no node. Returns the position of the '<' that ends the text.
+// empty, or of white space alone, makes no node. Returns the position of the
+// '<' that ends the text.
 const char* StrictReader::CharData(const char* p, VelkElement* parent, const char* opened) {
     if (*p == '<') return p;
     // Condensed text counts its own lines (every line stop in it is white
@@ -827,7 +829,9 @@ const char* StrictReader::CharData(const char* p, VelkElement* parent, const cha
     }
     const char* from = direct ? start : text_.data();
     const char* to = direct ? runEnd : text_.data() + text_.size();
-    if (from == to) return p;
+    // Condensing keeps no text of white space alone, references to it included.
+    if (from == to || (condense_ && std::all_of(from, to, [](char c) { return Is(c, kSpace); })))
+        return p;
     VelkText* text = Create<VelkText>(doc_, "");
     if (!text) return NoMemory();
     if (lines) {
