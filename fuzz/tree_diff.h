@@ -46,7 +46,7 @@ struct Piece {
 // every byte comes back as itself, white space other than a space as a
 // reference, except that a stored "&#xH;" or "&#xHH;" of hexadecimal digits
 // passes the escaper unchanged and reads back as the byte it names. In raw
-// output (comment bodies and declaration values in the pretty form) the
+// output (comment bodies in the pretty form) the
 // reader decodes every "&#x" reference of one or two characters and the five
 // named entities.
 inline std::vector<Piece> ReadBack(const std::string& s, bool escaped) {
@@ -133,7 +133,7 @@ inline std::string Fields(const VelkNode& node, Form form, bool escaped, bool ut
     if (node.Type() == VelkNode::DECLARATION) {
         const VelkDeclaration& d = static_cast<const VelkDeclaration&>(node);
         for (const char* field : {d.Version(), d.Encoding(), d.Standalone()})
-            out += std::string(Reread(field, form, escaped).c_str()) + "|";
+            out += (escaped ? std::string(Reread(field, form, true).c_str()) : field) + "|";
     }
     if (const VelkElement* e = const_cast<VelkNode&>(node).ToElement())
         for (const VelkAttribute* a = e->FirstAttribute(); a; a = a->Next())

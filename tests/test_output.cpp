@@ -78,9 +78,10 @@ TEST(Output, EachKindInThePrettyAndCompactForms) {
         {new VelkDeclaration("1.0", "UTF-8", "yes"),
          "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>",
          "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>"},
-        // A value holding a double quote goes between apostrophes in the pretty
-        // form, and one holding both quotes has its double quotes escaped.
-        {new VelkDeclaration("1\"<&", "", "no"), "<?xml version='1\"<&' standalone=\"no\" ?>",
+        // Declaration values have their markup characters escaped in both forms,
+        // so that a value holding either quote reads back as it is.
+        {new VelkDeclaration("1\"<&", "", "no"),
+         "<?xml version=\"1&quot;&lt;&amp;\" standalone=\"no\" ?>",
          "<?xml version=\"1&quot;&lt;&amp;\" standalone=\"no\" ?>"},
         {new VelkDeclaration("1", "a\"'", ""), "<?xml version=\"1\" encoding=\"a&quot;&apos;\" ?>",
          "<?xml version=\"1\" encoding=\"a&quot;&apos;\" ?>"},

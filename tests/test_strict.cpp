@@ -399,6 +399,8 @@ TEST(Strict, CondensedTextsAsTheLenientReadingGivesThem) {
         "<a>0123456789abcdef0123456789abcdef x</a>",
         "<a>0123456789abcdef 0123456789abcdef0 <b/> 0123456789abcdef0123456789ab cd</a>",
         "<a>\n\t x\r\n  y\t\tz <b c='1'\n   d='2'>\r  w</b>\n\t<!--c-->\n</a>",
+        // White space alone, from references too, makes no text; beside other text it stays.
+        "<a>&#x9;<b>&#32;</b> &#xA; <c>x&#x9;</c></a>",
     };
     for (const std::string& xml : documents) {
         SCOPED_TRACE(Printable(xml));

@@ -1290,24 +1290,19 @@ void WriteUnknown(Sink& sink, const VelkNode& unknown) {
     sink.Put('>');
 }
 
-// keyword="value" followed by a blank, for each string that is not empty;
-// values are escaped only in the compact form. The pretty form puts a value
-// holding a double quote between apostrophes, and escapes the double quotes
-// of one that holds both, so that the value reads back as it is.
+// keyword="value" followed by a blank, for each string that is not empty.
+// Markup characters and control bytes are written as references in both
+// forms, so that every value reads back as it is; the compact form writes
+// other bytes outside printable ASCII as references too.
 template <class Sink>
 void WriteDeclarationItem(Sink& sink, const char* keyword, size_t keywordLength,
                           const std::string& value, bool escape) {
     if (value.empty()) return;
-    const bool doubleQuoted = value.find('"') != std::string::npos;
-    const char quote = !escape && doubleQuoted && value.find('\'') == std::string::npos ? '\'' : '"';
     sink.Write(keyword, keywordLength);
-    sink.Put(quote);
-    if (escape || (doubleQuoted && quote == '"')) {
-        Escape(sink, value, Escaping::kBytes);
-    } else {
-        WriteString(sink, value);
-    }
-    sink.Put(quote);
+    sink.Put('"');
+    // The pretty form keeps other bytes as they are; both forms read back the same.
+    Escape(sink, value, escape ? Escaping::kBytes : Escaping::kUtf8Attribute);
+    sink.Put('"');
     sink.Put(' ');
 }
 

@@ -6,6 +6,7 @@
 #include "velkintern.h"
 #include "velkmemory.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -799,7 +800,8 @@ const char* StrictReader::EndTag(const char* p, const VelkElement& element) {
 // CharData and references up to the next markup, as one text node: line ends
 // read as '\n', references decoded, no "]]>". Condensing drops leading and
 // trailing white space and writes each inner run as one space; a text left
-// empty makes no node. Returns the position of the '<' that ends the text.
+// empty, or of white space alone, makes no node. Returns the position of the
+// '<' that ends the text.
 const char* StrictReader::CharData(const char* p, VelkElement* parent, const char* opened) {
     if (*p == '<') return p;
     // Condensed text counts its own lines (every line stop in it is white
@@ -829,7 +831,9 @@ const char* StrictReader::CharData(const char* p, VelkElement* parent, const cha
     }
     const char* from = direct ? start : text_.data();
     const char* to = direct ? runEnd : text_.data() + text_.size();
-    if (from == to) return p;
+    // Condensing keeps no text of white space alone, references to it included.
+    if (from == to || (condense_ && std::all_of(from, to, [](char c) { return Is(c, kSpace); })))
+        return p;
     VelkText* text = Create<VelkText>(doc_, "");
     if (!text) return NoMemory();
     if (lines) {
