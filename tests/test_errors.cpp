@@ -307,6 +307,24 @@ TEST(Errors, AnAllocationFailingAnywhereInAParseIsErrorThreeAndLeaksNothing) {
     std::remove(file.c_str());
 }
 
+// Memory running out in a text that holds a NUL byte stays error 3: the NUL
+// is reported only when the parse failed because of it.
+TEST(Errors, AnAllocationFailingBeforeANulIsStillErrorThree) {
+    if (!CanInjectAllocationFailures()) GTEST_SKIP() << "running under valgrind";
+    const std::string text =
+        std::string("<r a='&amp;") + std::string(40, 'v') + "'>x</r>" + '\0' + "<s/>";
+    for (bool strict : {false, true}) {
+        VelkDocument doc;
+        doc.SetStrict(strict);
+        doc.Parse(text.data(), text.size(), nullptr);
+        EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_CHARACTER);
+        allocationsBeforeThrow = 0;
+        doc.Parse(text.data(), text.size(), nullptr);
+        allocationsBeforeThrow = -1;
+        EXPECT_EQ(doc.ErrorCode(), VELK_ERROR_ALLOCATION) << "strict: " << strict;
+    }
+}
+
 // A copy that cannot be completed is dropped whole: Clone gives null and frees
 // what it had made (the leak checks of the sanitizer and valgrind runs find
 // anything left over).

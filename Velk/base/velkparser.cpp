@@ -1183,7 +1183,9 @@ const char* VelkDocument::ParseBytes(const char* p, std::size_t length, bool ter
     VelkParsingData data(SkipByteOrderMark(p), TabSize(), prevData ? prevData->Cursor().row : 0,
                          prevData ? prevData->Cursor().col : 0);
     data.Stamp(nul);
-    if (Error() && !RanIntoNul(*this, p, nul, prevData)) return end;
+    // Memory running out is no fault of the text.
+    if (Error() && (errorCode == VELK_ERROR_ALLOCATION || !RanIntoNul(*this, p, nul, prevData)))
+        return end;
     ClearError();
     SetError(VELK_ERROR_CHARACTER, nul, &data);
     return nul;
