@@ -63,7 +63,15 @@ TEST(Errors, EachCodeHasItsMessage) {
         "Error parsing Declaration.", "Error document empty.",
         "Error: text outside the document element.", "Error: end tag without a start tag.",
         "Error: CDATA section not closed.", "Error: character not allowed in XML.",
-        "Error: more than one document element."};
+        "Error: more than one document element.",
+        "Error: markup declaration not well formed.",
+        "Error: parameter-entity reference inside a markup declaration of the internal subset.",
+        "Error: undeclared entity.", "Error: entity references itself.",
+        "Error: reference to an external entity.", "Error: reference to an unparsed entity.",
+        "Error: entity puts '<' in an attribute value.",
+        "Error: entity text is not well-formed content.",
+        "Error: entity references nested too deeply.",
+        "Error: entity expansion too large for the input."};
     // clang-format on
     ASSERT_EQ(sizeof messages / sizeof messages[0], size_t{VELK_ERROR_STRING_COUNT});
     for (int code = 0; code < VELK_ERROR_STRING_COUNT; ++code)

@@ -23,6 +23,16 @@ const char* const VelkBase::errorString[VELK_ERROR_STRING_COUNT] = {
     "Error: CDATA section not closed.",
     "Error: character not allowed in XML.",
     "Error: more than one document element.",
+    "Error: markup declaration not well formed.",
+    "Error: parameter-entity reference inside a markup declaration of the internal subset.",
+    "Error: undeclared entity.",
+    "Error: entity references itself.",
+    "Error: reference to an external entity.",
+    "Error: reference to an unparsed entity.",
+    "Error: entity puts '<' in an attribute value.",
+    "Error: entity text is not well-formed content.",
+    "Error: entity references nested too deeply.",
+    "Error: entity expansion too large for the input.",
 };
 
 }  // namespace TAVARO

@@ -1,6 +1,7 @@
 // The text parser and stream input: scanner primitives and the entity table,
 // the row and column tracker, error recording, the document, element,
 // attribute and leaf parsers, and the stream readers behind operator>>.
+#include "velkdtd.h"
 #include "velkintern.h"
 
 #include <cstdint>
@@ -308,6 +309,7 @@ const TextStops* KnownStops(char marker, bool condense) {
 // Finds where runs of text end with the table alone, a byte at a time.
 struct TableRuns {
     const TextStops& stops;
+    const char* end = nullptr;  // not known; no DTD reads through these
 
     const char* RunEnd(const char* p) const { return stops.RunEnd(p); }
 
@@ -425,10 +427,12 @@ const char* SkipSpace(const char* p, LineCount* lines) {
 // UTF-8 model a line end ("\r\n" or a lone "\r") is read as one "\n", as XML
 // readers do. runs finds where runs end. lines, when not null, counts rows and
 // columns over the text read (condensing only; a white-space marker excluded).
+// entities, when not null, expands the references to entities of a DTD that
+// stand for characters only; the text stops at any other one.
 template <class Runs>
 const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, bool condense,
                          bool utf8, const char* endTag, bool caseSensitive, bool* found,
-                         LineCount* lines = nullptr) {
+                         LineCount* lines = nullptr, Dtd* entities = nullptr) {
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
@@ -472,6 +476,23 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
             continue;
         }
         putPendingSpace();
+        if (*p == '&' && entities && p[1] != '#') {
+            std::string expansion;
+            const Dtd::Reference ref = entities->InContent(p, runs.end, &expansion);
+            if (ref.action == Dtd::Action::kText) {
+                for (const char c : expansion) {
+                    if (condense && Is(c, kSpace)) {
+                        pendingSpace = !text->empty();
+                    } else {
+                        putPendingSpace();
+                        *text += c;
+                    }
+                }
+                p = ref.after;
+                continue;
+            }
+            if (ref.action != Dtd::Action::kDecode) return p;  // nodes: the content reader's
+        }
         if (*p == '&') {
             p = DecodeReference(p, text, utf8);
         } else if (*p == '\r' && utf8) {
@@ -497,10 +518,10 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, bool u
 // Reads element content up to the '<' that ends it (or the end of the input),
 // returning that position; end is the input's terminating NUL, or null.
 const char* ReadContentText(const char* p, const char* end, std::string* text, bool condense,
-                            bool utf8, LineCount* lines) {
+                            bool utf8, LineCount* lines, Dtd* entities) {
     const ContentRuns runs{*KnownStops('<', condense), end, condense};
     bool found;
-    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found, lines);
+    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found, lines, entities);
 }
 
 }  // namespace
@@ -994,6 +1015,8 @@ struct ParseContext {
     bool utf8;
     const char* end;       // the terminating NUL of the text, for scanners that read ahead
     std::string* scratch;  // where a text is decoded before it is kept
+    Dtd* dtd = nullptr;     // the document's DTD, once its DOCTYPE is read
+    bool inEntity = false;  // the text is an entity's, parsed as content
 };
 
 // The context of a parse that starts at p on node.
@@ -1031,6 +1054,15 @@ const char* ParseNode(VelkNode* node, const char* p, const ParseContext& ctx) {
         default:
             return ParseUnknown(static_cast<VelkUnknown*>(node), p, ctx);
     }
+}
+
+// Whether the document's XML declaration says standalone='yes'.
+bool DeclaresStandalone(const VelkDocument& doc) {
+    for (const VelkNode* node = doc.FirstChild(); node; node = node->NextSibling()) {
+        if (node->Type() == VelkNode::DECLARATION)
+            return VelkAccess::Standalone(*static_cast<const VelkDeclaration*>(node)) == "yes";
+    }
+    return false;
 }
 
 // The text after a UTF-8 byte-order mark at p, or p.
@@ -1078,7 +1110,8 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
     VelkAccess::Document(data) = this;
     location = data.Cursor();
     std::string scratch;
-    const ParseContext ctx{&data, this, utf8, p + std::strlen(p), &scratch};
+    ParseContext ctx{&data, this, utf8, p + std::strlen(p), &scratch};
+    Dtd dtd(this, &data, p, static_cast<size_t>(ctx.end - p));
 
     p = SkipWhiteSpace(p);
     while (p && *p) {
@@ -1093,8 +1126,13 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) {
             break;
         }
         VelkAccess::Parent(*node) = this;
+        const char* start = p;
         p = ParseNode(node, p, ctx);
         LinkEndChild(node);
+        if (kind == Markup::kDoctype && utf8 && p) {
+            p = dtd.ReadDoctype(start, p, DeclaresStandalone(*this));
+            ctx.dtd = &dtd;
+        }
         p = SkipWhiteSpace(p);
     }
     return p;
@@ -1267,7 +1305,10 @@ const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
 // returns the position after the closing quote (or the end of the input). In
 // the UTF-8 model a tab or line end written as it is reads as one space, as
 // XML readers normalise attribute values; a reference to one stays itself.
-const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8) {
+// entities, when not null, expands references to the entities of a DTD; null
+// after an error it records.
+const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8,
+                            Dtd* entities, const char* end) {
     value->clear();
     for (;;) {
         const char* run = p;
@@ -1275,6 +1316,14 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
         value->append(run, static_cast<size_t>(p - run));
         if (*p == quote) return p + 1;
         if (!*p) return p;
+        if (*p == '&' && entities && p[1] != '#') {
+            const char* after = entities->InAttribute(p, end, value);
+            if (!after) return nullptr;
+            if (after != p) {
+                p = after;
+                continue;
+            }
+        }
         if (*p == '&') {
             p = DecodeReference(p, value, utf8);
         } else {
@@ -1287,7 +1336,7 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
 // Reads name = value, the value quoted with ' or " (references decoded) or bare.
 // end is the input's terminating NUL, or null when not known.
 const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingData* data,
-                           bool utf8, const char* end) {
+                           bool utf8, const char* end, Dtd* entities = nullptr) {
     VelkDocument* doc = VelkAccess::Document(*attribute);
     p = VelkBase::SkipWhiteSpace(p);
     if (!p || !*p) return nullptr;
@@ -1331,7 +1380,8 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
             // A reference, a line end to normalise or the end of the input:
             // the value is read again, decoded.
             std::string decoded;
-            after = ReadQuotedValue(start, quote, &decoded, utf8);
+            after = ReadQuotedValue(start, quote, &decoded, utf8, end ? entities : nullptr, end);
+            if (!after) return nullptr;
             if (Keep(doc, &value, decoded.data(), decoded.size())) return after;
             Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
             return nullptr;
@@ -1359,7 +1409,7 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
     }
     attribute->SetDocument(ctx.doc);
     const char* start = p;
-    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8, ctx.end);
+    p = ParseAttribute(attribute, p, ctx.data, ctx.utf8, ctx.end, ctx.dtd);
     if (!p || !*p) {
         Report(ctx.doc, VELK_ERROR_PARSE_ELEMENT, start, ctx.data);
         delete attribute;
@@ -1375,6 +1425,41 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
     }
     names->Add(attribute);
     return p;
+}
+
+// Adds to element the attributes that the DTD declares with a default and
+// the start tag leaves out, and normalises the values given to attributes of
+// declared types other than CDATA. False when memory runs out.
+bool AddDeclaredAttributes(VelkElement* element, AttributeNames* names, const ParseContext& ctx) {
+    const VelkString& tag = VelkAccess::Value(*element);
+    const std::vector<DtdAttribute>* declared =
+        ctx.dtd->AttributesOf(std::string_view(tag.c_str(), tag.size()));
+    if (!declared) return true;
+    for (const DtdAttribute& def : *declared) {
+        if (VelkAttribute* given = names->Find(def.name)) {
+            if (!def.tokens) continue;
+            VelkString& value = VelkAccess::Value(*given);
+            std::string normal(value.c_str(), value.size());
+            NormalizeTokens(&normal);
+            if (normal.size() != value.size() && !KeepText(&value, normal.data(), normal.size(), ctx))
+                return false;
+            continue;
+        }
+        if (!def.hasDefault) continue;
+        VelkAttribute* attribute = Create<VelkAttribute>(ctx.doc);
+        if (!attribute) {
+            Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+            return false;
+        }
+        attribute->SetDocument(ctx.doc);
+        if (!KeepText(&VelkAccess::Name(*attribute), def.name.data(), def.name.size(), ctx) ||
+            !KeepText(&VelkAccess::Value(*attribute), def.value.data(), def.value.size(), ctx)) {
+            delete attribute;
+            return false;
+        }
+        names->Add(attribute);
+    }
+    return true;
 }
 
 // Reads the start tag of element from p, up to and including its "/>" or '>'.
@@ -1420,10 +1505,12 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
                 Report(doc, VELK_ERROR_EMPTY_TAG, p, data);
                 return StartTag::kFailed;
             }
+            if (ctx.dtd && !AddDeclaredAttributes(element, &names, ctx)) return StartTag::kFailed;
             *position = p + 1;
             return StartTag::kEmpty;
         }
         if (*p == '>') {
+            if (ctx.dtd && !AddDeclaredAttributes(element, &names, ctx)) return StartTag::kFailed;
             *position = p + 1;
             return StartTag::kOpen;
         }
@@ -1484,6 +1571,18 @@ const char* NextPiece(const char* p, bool condense, VelkParsingData* data) {
     return p;
 }
 
+// Appends text to parent's last child when that is text too, as an entity's
+// expansion leaves it; true when joined.
+bool JoinText(VelkElement* parent, const VelkText* text, const ParseContext& ctx) {
+    VelkNode* last = parent->LastChild();
+    VelkText* before = last ? last->ToText() : nullptr;
+    if (!before || before->CDATA() || before->EntityReference() || text->CDATA()) return false;
+    VelkString& value = VelkAccess::Value(*before);
+    std::string joined(value.c_str(), value.size());
+    joined.append(text->Value(), VelkAccess::Value(*text).size());
+    return KeepText(&value, joined.data(), joined.size(), ctx);
+}
+
 // Reads a run of text into a new child of parent; null when it cannot be made.
 const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext& ctx,
                           bool condense) {
@@ -1495,10 +1594,60 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
     p = ParseText(text, p, ctx);
     if (condense && text->Blank()) {
         delete text;
+    } else if (!condense && ctx.dtd && JoinText(parent, text, ctx)) {
+        delete text;
     } else {
         parent->LinkEndChild(text);
     }
     return p;
+}
+
+const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx);
+
+// Puts what the entity reference at p ('&') stands for among parent's
+// children: the nodes its replacement text parses into, or a node that keeps
+// the reference; text through ReadTextChild. Null after an error.
+const char* ExpandInContent(VelkElement* parent, const char* p, const ParseContext& ctx,
+                            bool condense) {
+    Dtd& dtd = *ctx.dtd;
+    std::string characters;
+    const Dtd::Reference ref = dtd.InContent(p, ctx.end, &characters);
+    switch (ref.action) {
+        case Dtd::Action::kFailed:
+            return nullptr;
+        case Dtd::Action::kReference: {
+            VelkText* node = Create<VelkText>(ctx.doc, "");
+            if (!node) {
+                Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+                return nullptr;
+            }
+            node->SetEntityReference(true);
+            MarkLocation(*node, p, ctx.data);
+            parent->LinkEndChild(node);
+            const bool kept = KeepText(&VelkAccess::Value(*node), ref.name.data(), ref.name.size(), ctx);
+            return kept ? ref.after : nullptr;
+        }
+        case Dtd::Action::kMarkup: {
+            if (!dtd.Enter(ref.entity, p)) return nullptr;
+            // The replacement text is parsed as content of its own, untracked:
+            // its errors are placed at the reference.
+            const std::string& text = ref.entity->text;
+            ParseContext inner = ctx;
+            inner.data = nullptr;
+            inner.end = text.c_str() + text.size();
+            inner.inEntity = true;
+            const char* end = ReadContent(parent, text.c_str(), inner);
+            if (end && *end) {
+                dtd.Fail(VELK_ERROR_ENTITY_CONTENT, p);  // an end tag the entity did not open
+                end = nullptr;
+            }
+            if (!end) dtd.PlaceError();
+            dtd.Leave(ref.entity);
+            return end ? ref.after : nullptr;
+        }
+        default:
+            return ReadTextChild(parent, p, ctx, condense);
+    }
 }
 
 // Reads the content of root from p, descending into child elements. Returns the
@@ -1511,7 +1660,8 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
     p = NextPiece(p, condense, ctx.data);
     while (p && *p) {
         if (*p != '<') {
-            p = ReadTextChild(current, p, ctx, condense);
+            p = *p == '&' && ctx.dtd ? ExpandInContent(current, p, ctx, condense)
+                                     : ReadTextChild(current, p, ctx, condense);
             if (!p) return nullptr;
         } else {
             const Markup kind = ClassifyAt(p, ctx.utf8);
@@ -1547,7 +1697,9 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
         }
         if (p) p = NextPiece(p, condense, ctx.data);
     }
-    Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
+    if (ctx.inEntity && current == root) return ctx.end;  // an entity's content ends with its text
+    Report(ctx.doc, ctx.inEntity ? VELK_ERROR_ENTITY_CONTENT : VELK_ERROR_ELEMENT_VALUE, nullptr,
+           ctx.data);
     return current == root ? p : nullptr;
 }
 
@@ -1649,7 +1801,7 @@ const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
         lines = &count;
     }
     std::string& decoded = *ctx.scratch;
-    const char* end = ReadContentText(p, ctx.end, &decoded, condense, ctx.utf8, lines);
+    const char* end = ReadContentText(p, ctx.end, &decoded, condense, ctx.utf8, lines, ctx.dtd);
     if (!KeepText(&value, decoded.data(), decoded.size(), ctx)) return nullptr;
     if (!end) return p;
     if (lines) {
