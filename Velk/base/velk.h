@@ -168,7 +168,7 @@ private:
 enum {
     VELK_ENTITY_DEPTH_MAX = 64,
     VELK_ENTITY_EXPANSION_FACTOR = 100,
-    VELK_ENTITY_EXPANSION_BASE = 8 * 1024 * 1024
+    VELK_ENTITY_EXPANSION_BASE = 1024 * 1024
 };
 
 // A row and column in parsed text, both counted from 0; -1 means no position.

@@ -475,7 +475,6 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
             }
             continue;
         }
-        putPendingSpace();
         if (*p == '&' && entities && p[1] != '#') {
             std::string expansion;
             const Dtd::Reference ref = entities->InContent(p, runs.end, &expansion);
@@ -489,10 +488,13 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
                     }
                 }
                 p = ref.after;
+                // A space pending from the entity takes in the white space after it.
+                if (pendingSpace) p = SkipSpace(p, lines);
                 continue;
             }
             if (ref.action != Dtd::Action::kDecode) return p;  // nodes: the content reader's
         }
+        putPendingSpace();
         if (*p == '&') {
             p = DecodeReference(p, text, utf8);
         } else if (*p == '\r' && utf8) {
