@@ -13,6 +13,14 @@
 #include <unordered_map>
 #include <vector>
 
+// Keeps the rarely taken paths of DTD documents out of the hot loops they
+// are called from.
+#if defined(__GNUC__)
+#define VELK_NOINLINE __attribute__((noinline))
+#else
+#define VELK_NOINLINE
+#endif
+
 namespace TAVARO {
 
 // One declared entity, general or parameter.

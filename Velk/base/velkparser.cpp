@@ -418,6 +418,30 @@ const char* SkipSpace(const char* p, LineCount* lines) {
     return p;
 }
 
+// Appends the characters of the reference at p ('&') to a text being read, when
+// the DTD has it stand for characters only; condensing, white space in them
+// becomes a pending space. Returns the position after the reference, p when
+// it is not the DTD's, or null when the text stops there (the reference
+// becomes nodes, or an error was recorded).
+VELK_NOINLINE const char* AppendEntityText(Dtd* entities, const char* p, const char* end,
+                                           std::string* text, bool condense,
+                                           bool* pendingSpace) {
+    std::string characters;
+    const Dtd::Reference ref = entities->InContent(p, end, &characters);
+    if (ref.action == Dtd::Action::kDecode) return p;
+    if (ref.action != Dtd::Action::kText) return nullptr;
+    for (const char c : characters) {
+        if (condense && Is(c, kSpace)) {
+            *pendingSpace = *pendingSpace || !text->empty();
+        } else {
+            if (*pendingSpace) *text += ' ';
+            *pendingSpace = false;
+            *text += c;
+        }
+    }
+    return ref.after;
+}
+
 // Reads decoded text up to endTag as ReadText does, but returns the position of
 // the marker itself (or the end of the input) and whether the marker was found.
 // Runs of ordinary bytes are appended in one piece; the loop stops only where a
@@ -476,23 +500,13 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
             continue;
         }
         if (*p == '&' && entities && p[1] != '#') {
-            std::string expansion;
-            const Dtd::Reference ref = entities->InContent(p, runs.end, &expansion);
-            if (ref.action == Dtd::Action::kText) {
-                for (const char c : expansion) {
-                    if (condense && Is(c, kSpace)) {
-                        pendingSpace = !text->empty();
-                    } else {
-                        putPendingSpace();
-                        *text += c;
-                    }
-                }
-                p = ref.after;
+            const char* after = AppendEntityText(entities, p, runs.end, text, condense, &pendingSpace);
+            if (!after) return p;  // nodes: the content reader's
+            if (after != p) {
                 // A space pending from the entity takes in the white space after it.
-                if (pendingSpace) p = SkipSpace(p, lines);
+                p = pendingSpace ? SkipSpace(after, lines) : after;
                 continue;
             }
-            if (ref.action != Dtd::Action::kDecode) return p;  // nodes: the content reader's
         }
         putPendingSpace();
         if (*p == '&') {
@@ -1382,7 +1396,7 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkParsingD
             // A reference, a line end to normalise or the end of the input:
             // the value is read again, decoded.
             std::string decoded;
-            after = ReadQuotedValue(start, quote, &decoded, utf8, end ? entities : nullptr, end);
+            after = ReadQuotedValue(start, quote, &decoded, utf8, entities, end);
             if (!after) return nullptr;
             if (Keep(doc, &value, decoded.data(), decoded.size())) return after;
             Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
@@ -1429,21 +1443,29 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
     return p;
 }
 
+// KeepText for what a DTD adds to the tree, out of the way of the hot paths.
+VELK_NOINLINE bool KeepDeclared(VelkString* s, std::string_view text, const ParseContext& ctx) {
+    if (Keep(ctx.doc, s, text.data(), text.size())) return true;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
+}
+
 // Adds to element the attributes that the DTD declares with a default and
 // the start tag leaves out, and normalises the values given to attributes of
 // declared types other than CDATA. False when memory runs out.
-bool AddDeclaredAttributes(VelkElement* element, AttributeNames* names, const ParseContext& ctx) {
+VELK_NOINLINE bool AddDeclaredAttributes(VelkElement* element, const ParseContext& ctx) {
     const VelkString& tag = VelkAccess::Value(*element);
     const std::vector<DtdAttribute>* declared =
         ctx.dtd->AttributesOf(std::string_view(tag.c_str(), tag.size()));
     if (!declared) return true;
+    VelkAttributeSet& attributes = VelkAccess::Attributes(*element);
     for (const DtdAttribute& def : *declared) {
-        if (VelkAttribute* given = names->Find(def.name)) {
+        if (VelkAttribute* given = attributes.Find(def.name.c_str())) {
             if (!def.tokens) continue;
             VelkString& value = VelkAccess::Value(*given);
             std::string normal(value.c_str(), value.size());
             NormalizeTokens(&normal);
-            if (normal.size() != value.size() && !KeepText(&value, normal.data(), normal.size(), ctx))
+            if (normal.size() != value.size() && !KeepDeclared(&value, normal, ctx))
                 return false;
             continue;
         }
@@ -1454,15 +1476,17 @@ bool AddDeclaredAttributes(VelkElement* element, AttributeNames* names, const Pa
             return false;
         }
         attribute->SetDocument(ctx.doc);
-        if (!KeepText(&VelkAccess::Name(*attribute), def.name.data(), def.name.size(), ctx) ||
-            !KeepText(&VelkAccess::Value(*attribute), def.value.data(), def.value.size(), ctx)) {
+        if (!KeepDeclared(&VelkAccess::Name(*attribute), def.name, ctx) ||
+            !KeepDeclared(&VelkAccess::Value(*attribute), def.value, ctx)) {
             delete attribute;
             return false;
         }
-        names->Add(attribute);
+        VelkAccess::Append(attributes, attribute);
     }
     return true;
 }
+
+
 
 // Reads the start tag of element from p, up to and including its "/>" or '>'.
 StartTag ReadStartTag(VelkElement* element, const char** position, const ParseContext& ctx) {
@@ -1507,12 +1531,10 @@ StartTag ReadStartTag(VelkElement* element, const char** position, const ParseCo
                 Report(doc, VELK_ERROR_EMPTY_TAG, p, data);
                 return StartTag::kFailed;
             }
-            if (ctx.dtd && !AddDeclaredAttributes(element, &names, ctx)) return StartTag::kFailed;
             *position = p + 1;
             return StartTag::kEmpty;
         }
         if (*p == '>') {
-            if (ctx.dtd && !AddDeclaredAttributes(element, &names, ctx)) return StartTag::kFailed;
             *position = p + 1;
             return StartTag::kOpen;
         }
@@ -1575,14 +1597,14 @@ const char* NextPiece(const char* p, bool condense, VelkParsingData* data) {
 
 // Appends text to parent's last child when that is text too, as an entity's
 // expansion leaves it; true when joined.
-bool JoinText(VelkElement* parent, const VelkText* text, const ParseContext& ctx) {
+VELK_NOINLINE bool JoinText(VelkElement* parent, const VelkText* text, const ParseContext& ctx) {
     VelkNode* last = parent->LastChild();
     VelkText* before = last ? last->ToText() : nullptr;
     if (!before || before->CDATA() || before->EntityReference() || text->CDATA()) return false;
     VelkString& value = VelkAccess::Value(*before);
     std::string joined(value.c_str(), value.size());
     joined.append(text->Value(), VelkAccess::Value(*text).size());
-    return KeepText(&value, joined.data(), joined.size(), ctx);
+    return KeepDeclared(&value, joined, ctx);
 }
 
 // Reads a run of text into a new child of parent; null when it cannot be made.
@@ -1608,9 +1630,10 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
 
 // Puts what the entity reference at p ('&') stands for among parent's
 // children: the nodes its replacement text parses into, or a node that keeps
-// the reference; text through ReadTextChild. Null after an error.
-const char* ExpandInContent(VelkElement* parent, const char* p, const ParseContext& ctx,
-                            bool condense) {
+// the reference. Returns the position after it, p itself when it is read as
+// text, or null after an error.
+VELK_NOINLINE const char* ExpandInContent(VelkElement* parent, const char* p,
+                                          const ParseContext& ctx) {
     Dtd& dtd = *ctx.dtd;
     std::string characters;
     const Dtd::Reference ref = dtd.InContent(p, ctx.end, &characters);
@@ -1626,7 +1649,7 @@ const char* ExpandInContent(VelkElement* parent, const char* p, const ParseConte
             node->SetEntityReference(true);
             MarkLocation(*node, p, ctx.data);
             parent->LinkEndChild(node);
-            const bool kept = KeepText(&VelkAccess::Value(*node), ref.name.data(), ref.name.size(), ctx);
+            const bool kept = KeepDeclared(&VelkAccess::Value(*node), ref.name, ctx);
             return kept ? ref.after : nullptr;
         }
         case Dtd::Action::kMarkup: {
@@ -1648,7 +1671,7 @@ const char* ExpandInContent(VelkElement* parent, const char* p, const ParseConte
             return end ? ref.after : nullptr;
         }
         default:
-            return ReadTextChild(parent, p, ctx, condense);
+            return p;
     }
 }
 
@@ -1662,8 +1685,9 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
     p = NextPiece(p, condense, ctx.data);
     while (p && *p) {
         if (*p != '<') {
-            p = *p == '&' && ctx.dtd ? ExpandInContent(current, p, ctx, condense)
-                                     : ReadTextChild(current, p, ctx, condense);
+            const char* at = p;
+            if (*p == '&' && ctx.dtd) p = ExpandInContent(current, p, ctx);
+            if (p == at) p = ReadTextChild(current, p, ctx, condense);
             if (!p) return nullptr;
         } else {
             const Markup kind = ClassifyAt(p, ctx.utf8);
@@ -1688,7 +1712,9 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
                     p = ParseNode(node, p, ctx);
                 } else {
                     VelkElement* child = static_cast<VelkElement*>(node);
-                    const StartTag tag = ReadStartTag(child, &p, ctx);
+                    StartTag tag = ReadStartTag(child, &p, ctx);
+                    if (ctx.dtd && tag != StartTag::kFailed && !AddDeclaredAttributes(child, ctx))
+                        tag = StartTag::kFailed;
                     if (tag == StartTag::kFailed) {
                         Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
                         return nullptr;
@@ -1706,7 +1732,10 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
 }
 
 const char* ParseElement(VelkElement* element, const char* p, const ParseContext& ctx) {
-    switch (ReadStartTag(element, &p, ctx)) {
+    StartTag tag = ReadStartTag(element, &p, ctx);
+    if (ctx.dtd && tag != StartTag::kFailed && !AddDeclaredAttributes(element, ctx))
+        tag = StartTag::kFailed;
+    switch (tag) {
         case StartTag::kFailed:
             return nullptr;
         case StartTag::kEmpty:
