@@ -223,6 +223,7 @@ const Expansion kExpansions[] = {
      "<!ENTITY % zz '&#60;!ENTITY tricky \"error-prone\" >' >%xx;",
      "<d>This sample shows a &tricky; method.</d>", "d('This sample shows a error-prone method.')"},
     {"<!ENTITY e 'first'><!ENTITY e 'second'>", "<d>&e;</d>", "d('first')"},
+    {"<!ENTITY c ''><!ENTITY m '<b/>'>", "<d>&c;&m;&c;x&c;</d>", "d(b,'x')"},
     {"<!ENTITY lt '&#38;#60;'>", "<d>&lt;</d>", "d('<')"},
     {"<!ENTITY % decl \"<!ENTITY e 'from a parameter entity'>\"> %decl;", "<d>&e;</d>",
      "d('from a parameter entity')"},
@@ -265,6 +266,13 @@ TEST(Dtd, CondensedTextTakesEntitiesIn) {
     ReadUtf8(&doc, "<!DOCTYPE d [<!ENTITY e '  two  words '>]><d> one &e; three </d>", true,
              Read::kText);
     EXPECT_EQ(Shape(doc.FirstChildElement()), "d('one two words three')");
+
+    // Text on either side of an entity's markup joins with one space, as one
+    // condensed text reads back.
+    VelkDocument marked;
+    ReadUtf8(&marked, "<!DOCTYPE d [<!ENTITY m 'in <b/> out'>]><d>before &m; after</d>", true,
+             Read::kText);
+    EXPECT_EQ(Shape(marked.FirstChildElement()), "d('before in',b,'out after')");
 }
 
 // Declared defaults and fixed values are added to the elements that lack them

@@ -1596,13 +1596,17 @@ const char* NextPiece(const char* p, bool condense, VelkParsingData* data) {
 }
 
 // Appends text to parent's last child when that is text too, as an entity's
-// expansion leaves it; true when joined.
-VELK_NOINLINE bool JoinText(VelkElement* parent, const VelkText* text, const ParseContext& ctx) {
+// expansion leaves it; true when joined or empty. Condensed texts join with one space
+// between them, as the runs of one condensed text do.
+VELK_NOINLINE bool JoinText(VelkElement* parent, const VelkText* text, const ParseContext& ctx,
+                            bool condense) {
+    if (VelkAccess::Value(*text).size() == 0) return true;  // an empty entity: nothing to add
     VelkNode* last = parent->LastChild();
     VelkText* before = last ? last->ToText() : nullptr;
     if (!before || before->CDATA() || before->EntityReference() || text->CDATA()) return false;
     VelkString& value = VelkAccess::Value(*before);
     std::string joined(value.c_str(), value.size());
+    if (condense) joined += ' ';
     joined.append(text->Value(), VelkAccess::Value(*text).size());
     return KeepDeclared(&value, joined, ctx);
 }
@@ -1618,7 +1622,7 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
     p = ParseText(text, p, ctx);
     if (condense && text->Blank()) {
         delete text;
-    } else if (!condense && ctx.dtd && JoinText(parent, text, ctx)) {
+    } else if (ctx.dtd && JoinText(parent, text, ctx, condense)) {
         delete text;
     } else {
         parent->LinkEndChild(text);
