@@ -115,6 +115,13 @@ const Conformance kConformance[] = {
     {"<!ENTITY % p SYSTEM 'x' NDATA n>", "<d/>", VELK_ERROR_DTD_SYNTAX, "NDATA"},
     {"<!ENTITY %p 'x'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "p 'x'"},
     {"<!ENTITY % p 'x'><!ENTITY e 'a%p;'>", "<d/>", VELK_ERROR_PE_IN_DECLARATION, "%p;'"},
+    // names with the name characters of XML, in UTF-8
+    {"<!ENTITY :a\xC3\x96\xC2\xB7" "-.9 'v'>", "<d>&:a\xC3\x96\xC2\xB7" "-.9;</d>", VELK_NO_ERROR, ""},
+    {"<!ENTITY \xC3\x97 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "\xC3\x97"},
+    {"<!ENTITY \xC2\xB7" "a 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "\xC2\xB7" "a"},
+    {"<!ENTITY 9a 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "9a"},
+    {"<!ENTITY \xF0\x90\x80\x80 'v'>", "<d>&\xF0\x90\x80\x80;</d>", VELK_NO_ERROR, ""},
+    {"<!ENTITY \xF3\xB0\x80\x80 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "\xF3"},
     // NotationDecl
     {"<!NOTATION n PUBLIC 'p'><!NOTATION m PUBLIC 'p' 's'><!NOTATION o SYSTEM 's'>", "<d/>",
      VELK_NO_ERROR, ""},
