@@ -104,6 +104,8 @@ const Conformance kConformance[] = {
     {"<!ENTITY e '&#xD800;'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "&#xD800;"},
     {"<!ENTITY e '\x01'>", "<d/>", VELK_ERROR_CHARACTER, "\x01"},
     {"<!ENTITY e '\xC0\x80'>", "<d/>", VELK_ERROR_CHARACTER, "\xC0"},
+    {"<!ENTITY e '\xE0\x80\xAF'>", "<d/>", VELK_ERROR_CHARACTER, "\xE0"},
+    {"<!ENTITY e '\xED\xA0\x80'>", "<d/>", VELK_ERROR_CHARACTER, "\xED"},
     {"<!ENTITY e '\xEF\xBF\xBE'>", "<d/>", VELK_ERROR_CHARACTER, "\xEF"},
     {"<!ENTITY e '\xE2\x82\xAC'>", "<d/>", VELK_NO_ERROR, ""},
     {"<!ENTITY e SYSTEM 'e.xml'><!ENTITY f PUBLIC '-//x//y' \"f.xml\">", "<d/>", VELK_NO_ERROR,
@@ -340,6 +342,7 @@ TEST(Dtd, ReferencesNotReadAreKept) {
         {false, "<!DOCTYPE d [<!ENTITY % p 'pp'><!ENTITY e 'a%p;b%q;'>]><d>&e;</d>",
          "<d>appb%q;</d>"},
         {false, "<!DOCTYPE d []><d>&undeclared;</d>", "<d>&undeclared;</d>"},
+        {false, "<!DOCTYPE d [<!ATTLIST d a CDATA 'x&u;y'>]><d/>", "<d a=\"x&amp;u;y\" />"},
     };
     for (const auto& c : cases) {
         VelkDocument doc;
