@@ -121,7 +121,9 @@ inline bool HoldsControl(const std::string& s) {
 // bodies as they are stored, and the pretty form declaration values: a comment
 // body holding "-->" ends early, a declaration value holding a double quote
 // ends at it, and a NUL byte in either cannot pass through text. In the UTF-8
-// model a control byte has no reference that reads back.
+// model a control byte has no reference that reads back. An entity reference
+// that a DTD keeps reads back as text when its element is written without the
+// DOCTYPE.
 inline std::string Exclusion(const VelkNode& root, Form form, bool utf8) {
     std::vector<const VelkNode*> pending{&root};
     while (!pending.empty()) {
@@ -133,6 +135,9 @@ inline std::string Exclusion(const VelkNode& root, Form form, bool utf8) {
             return "comment body holds \"-->\" or a NUL byte";
         if (utf8 && node->Type() != VelkNode::DOCUMENT && HoldsControl(value))
             return "control byte in the UTF-8 model";
+        const TAVARO::VelkText* text = node->ToText();
+        if (text && text->EntityReference() && root.Type() != VelkNode::DOCUMENT)
+            return "entity reference written without its DOCTYPE";
         if (const VelkElement* e = node->ToElement())
             for (const VelkAttribute* a = e->FirstAttribute(); a && utf8; a = a->Next())
                 if (HoldsControl(a->Value())) return "control byte in the UTF-8 model";
@@ -198,7 +203,11 @@ inline std::string TreeDiff(const VelkNode& expected, const VelkNode& actual,
         if (e.Type() == VelkNode::COMMENT && !utf8) want = Reread(want, form, !pretty);
         if (e.Type() == VelkNode::TEXT && e.ToText()->CDATA() != a.ToText()->CDATA())
             return "CDATA flag of " + Describe(&e) + " differs";
-        if (e.Type() == VelkNode::TEXT && form != Form::kSame && !e.ToText()->CDATA()) {
+        const bool reference = e.Type() == VelkNode::TEXT && e.ToText()->EntityReference();
+        if (e.Type() == VelkNode::TEXT && reference != a.ToText()->EntityReference())
+            return "entity reference flag of " + Describe(&e) + " differs";
+        if (e.Type() == VelkNode::TEXT && form != Form::kSame && !e.ToText()->CDATA() &&
+            !reference) {
             want = TextAfterReread(want, condense, utf8);
             // The line break and indentation that the pretty form writes after text.
             if (pretty && found.compare(0, want.size(), want) == 0 &&
