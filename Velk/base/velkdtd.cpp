@@ -926,6 +926,36 @@ const std::vector<DtdAttribute>* Dtd::AttributesOf(std::string_view element) con
     return found == attributes_.end() ? nullptr : &found->second;
 }
 
+bool Dtd::AddDeclaredAttributes(VelkElement* element) const {
+    const VelkString& tag = VelkAccess::Value(*element);
+    const std::vector<DtdAttribute>* declared =
+        AttributesOf(std::string_view(tag.c_str(), tag.size()));
+    if (!declared) return true;
+    VelkAttributeSet& attributes = VelkAccess::Attributes(*element);
+    for (const DtdAttribute& def : *declared) {
+        if (VelkAttribute* given = attributes.Find(def.name.c_str())) {
+            if (!def.tokens) continue;
+            VelkString& value = VelkAccess::Value(*given);
+            std::string normal(value.c_str(), value.size());
+            NormalizeTokens(&normal);
+            if (normal.size() != value.size() && !Keep(doc_, &value, normal.data(), normal.size()))
+                return false;
+            continue;
+        }
+        if (!def.hasDefault) continue;
+        VelkAttribute* attribute = Create<VelkAttribute>(doc_);
+        if (!attribute) return false;
+        attribute->SetDocument(doc_);
+        if (!Keep(doc_, &VelkAccess::Name(*attribute), def.name.data(), def.name.size()) ||
+            !Keep(doc_, &VelkAccess::Value(*attribute), def.value.data(), def.value.size())) {
+            delete attribute;
+            return false;
+        }
+        VelkAccess::Append(attributes, attribute);
+    }
+    return true;
+}
+
 void NormalizeTokens(std::string* value) {
     std::size_t out = 0;
     bool pending = false;

@@ -90,6 +90,11 @@ public:
 
     // The attributes declared for an element, or null.
     const std::vector<DtdAttribute>* AttributesOf(std::string_view element) const;
+    // Adds to element the attributes that are declared for it with a default
+    // and that its start tag leaves out, after the given ones, and normalises
+    // the given values of declared types other than CDATA. False when memory
+    // runs out (nothing is recorded).
+    bool AddDeclaredAttributes(VelkElement* element) const;
 
     bool Strict() const { return strict_; }
 

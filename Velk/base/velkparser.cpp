@@ -1485,39 +1485,11 @@ VELK_NOINLINE bool KeepDeclared(VelkString* s, std::string_view text, const Pars
     return false;
 }
 
-// Adds to element the attributes that the DTD declares with a default and
-// the start tag leaves out, and normalises the values given to attributes of
-// declared types other than CDATA. False when memory runs out.
+// The DTD's declared attributes added to element; false when memory runs out.
 VELK_NOINLINE bool AddDeclaredAttributes(VelkElement* element, const ParseContext& ctx) {
-    const VelkString& tag = VelkAccess::Value(*element);
-    const std::vector<DtdAttribute>* declared =
-        ctx.dtd->AttributesOf(std::string_view(tag.c_str(), tag.size()));
-    if (!declared) return true;
-    VelkAttributeSet& attributes = VelkAccess::Attributes(*element);
-    for (const DtdAttribute& def : *declared) {
-        if (VelkAttribute* given = attributes.Find(def.name.c_str())) {
-            if (!def.tokens) continue;
-            VelkString& value = VelkAccess::Value(*given);
-            std::string normal(value.c_str(), value.size());
-            NormalizeTokens(&normal);
-            if (normal.size() != value.size() && !KeepDeclared(&value, normal, ctx)) return false;
-            continue;
-        }
-        if (!def.hasDefault) continue;
-        VelkAttribute* attribute = Create<VelkAttribute>(ctx.doc);
-        if (!attribute) {
-            Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
-            return false;
-        }
-        attribute->SetDocument(ctx.doc);
-        if (!KeepDeclared(&VelkAccess::Name(*attribute), def.name, ctx) ||
-            !KeepDeclared(&VelkAccess::Value(*attribute), def.value, ctx)) {
-            delete attribute;
-            return false;
-        }
-        VelkAccess::Append(attributes, attribute);
-    }
-    return true;
+    if (ctx.dtd->AddDeclaredAttributes(element)) return true;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
 }
 
 // Reads the start tag of element from p, up to and including its "/>" or '>'.
