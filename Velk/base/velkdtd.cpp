@@ -81,7 +81,8 @@ void AppendUtf8(unsigned long c, std::string* out) {
     char bytes[4];
     std::size_t n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
     static const unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
-    for (std::size_t i = n - 1; i > 0; --i, c >>= 6) bytes[i] = static_cast<char>(0x80 | (c & 0x3F));
+    for (std::size_t i = n - 1; i > 0; --i, c >>= 6)
+        bytes[i] = static_cast<char>(0x80 | (c & 0x3F));
     bytes[0] = static_cast<char>(kLead[n] | c);
     out->append(bytes, n);
 }
@@ -333,8 +334,8 @@ private:
             *tokens = false;
             return true;
         }
-        static const char* const kTokenized[] = {"IDREFS", "IDREF", "ID", "ENTITIES", "ENTITY",
-                                                 "NMTOKENS", "NMTOKEN"};
+        static const char* const kTokenized[] = {"IDREFS", "IDREF",    "ID",     "ENTITIES",
+                                                 "ENTITY", "NMTOKENS", "NMTOKEN"};
         for (const char* type : kTokenized)
             if (Take(type)) return true;
         if (Take("NOTATION")) return RequireSpace() && Expect('(') && ReadTokenList(true);
@@ -755,9 +756,9 @@ Dtd::Reference Dtd::InContent(const char* p, const char* end, std::string* out) 
     ref.entity = General(ref.name);
     DtdEntity* e = ref.entity;
     if (!e || e->external) {
-        const int err = !e                ? VELK_ERROR_ENTITY_UNDECLARED
-                        : e->unparsed     ? VELK_ERROR_ENTITY_UNPARSED
-                                          : VELK_ERROR_ENTITY_EXTERNAL;
+        const int err = !e            ? VELK_ERROR_ENTITY_UNDECLARED
+                        : e->unparsed ? VELK_ERROR_ENTITY_UNPARSED
+                                      : VELK_ERROR_ENTITY_EXTERNAL;
         const bool error = e ? strict_ : UndeclaredIsError();
         if (error) Fail(err, p);
         ref.action = error ? Action::kFailed : Action::kReference;

@@ -27,17 +27,17 @@ namespace TAVARO {
 struct DtdEntity {
     enum class Use : unsigned char { kUnknown, kText, kMarkup };
 
-    std::string text;       // the replacement text of an internal entity
-    bool external = false;  // SYSTEM or PUBLIC: never read
-    bool unparsed = false;  // external with NDATA
-    bool open = false;      // being expanded now: a reference to it is recursion
+    std::string text;         // the replacement text of an internal entity
+    bool external = false;    // SYSTEM or PUBLIC: never read
+    bool unparsed = false;    // external with NDATA
+    bool open = false;        // being expanded now: a reference to it is recursion
     Use use = Use::kUnknown;  // whether its expansion holds markup, once learnt
 };
 
 // One attribute declared for an element; the first declaration of a name wins.
 struct DtdAttribute {
     std::string name;
-    std::string value;  // the default, normalised
+    std::string value;        // the default, normalised
     bool tokens = false;      // of a type other than CDATA: its values are normalised
     bool hasDefault = false;  // a default or #FIXED value
 };
@@ -114,14 +114,14 @@ private:
     const char* input_;
     const char* inputEnd_;
     bool strict_;
-    bool read_ = false;              // a DOCTYPE has been read
-    bool standalone_ = false;        // standalone='yes'
-    bool externalSubset_ = false;    // the DOCTYPE names an external subset
-    bool parameterRefs_ = false;     // the subset holds a parameter-entity reference
+    bool read_ = false;                 // a DOCTYPE has been read
+    bool standalone_ = false;           // standalone='yes'
+    bool externalSubset_ = false;       // the DOCTYPE names an external subset
+    bool parameterRefs_ = false;        // the subset holds a parameter-entity reference
     bool skippedDeclarations_ = false;  // a parameter entity was not read: later ones are skipped
-    int depth_ = 0;                  // entities being expanded
-    const char* anchor_ = nullptr;   // the outermost reference being expanded
-    std::size_t expanded_ = 0;       // bytes of replacement text included so far
+    int depth_ = 0;                     // entities being expanded
+    const char* anchor_ = nullptr;      // the outermost reference being expanded
+    std::size_t expanded_ = 0;          // bytes of replacement text included so far
     std::size_t budget_;
     std::unordered_map<std::string, DtdEntity> general_;
     std::unordered_map<std::string, DtdEntity> parameter_;

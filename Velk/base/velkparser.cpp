@@ -424,8 +424,7 @@ const char* SkipSpace(const char* p, LineCount* lines) {
 // it is not the DTD's, or null when the text stops there (the reference
 // becomes nodes, or an error was recorded).
 VELK_NOINLINE const char* AppendEntityText(Dtd* entities, const char* p, const char* end,
-                                           std::string* text, bool condense,
-                                           bool* pendingSpace) {
+                                           std::string* text, bool condense, bool* pendingSpace) {
     std::string characters;
     const Dtd::Reference ref = entities->InContent(p, end, &characters);
     if (ref.action == Dtd::Action::kDecode) return p;
@@ -500,7 +499,8 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
             continue;
         }
         if (*p == '&' && entities && p[1] != '#') {
-            const char* after = AppendEntityText(entities, p, runs.end, text, condense, &pendingSpace);
+            const char* after =
+                AppendEntityText(entities, p, runs.end, text, condense, &pendingSpace);
             if (!after) return p;  // nodes: the content reader's
             if (after != p) {
                 // A space pending from the entity takes in the white space after it.
@@ -1031,7 +1031,7 @@ struct ParseContext {
     bool utf8;
     const char* end;       // the terminating NUL of the text, for scanners that read ahead
     std::string* scratch;  // where a text is decoded before it is kept
-    Dtd* dtd = nullptr;     // the document's DTD, once its DOCTYPE is read
+    Dtd* dtd = nullptr;    // the document's DTD, once its DOCTYPE is read
     bool inEntity = false;  // the text is an entity's, parsed as content
 };
 
@@ -1323,8 +1323,8 @@ const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
 // XML readers normalise attribute values; a reference to one stays itself.
 // entities, when not null, expands references to the entities of a DTD; null
 // after an error it records.
-const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8,
-                            Dtd* entities, const char* end) {
+const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8, Dtd* entities,
+                            const char* end) {
     value->clear();
     for (;;) {
         const char* run = p;
@@ -1465,8 +1465,7 @@ VELK_NOINLINE bool AddDeclaredAttributes(VelkElement* element, const ParseContex
             VelkString& value = VelkAccess::Value(*given);
             std::string normal(value.c_str(), value.size());
             NormalizeTokens(&normal);
-            if (normal.size() != value.size() && !KeepDeclared(&value, normal, ctx))
-                return false;
+            if (normal.size() != value.size() && !KeepDeclared(&value, normal, ctx)) return false;
             continue;
         }
         if (!def.hasDefault) continue;
@@ -1485,8 +1484,6 @@ VELK_NOINLINE bool AddDeclaredAttributes(VelkElement* element, const ParseContex
     }
     return true;
 }
-
-
 
 // Reads the start tag of element from p, up to and including its "/>" or '>'.
 StartTag ReadStartTag(VelkElement* element, const char** position, const ParseContext& ctx) {
