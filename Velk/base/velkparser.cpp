@@ -429,14 +429,17 @@ VELK_NOINLINE const char* AppendEntityText(Dtd* entities, const char* p, const c
     const Dtd::Reference ref = entities->InContent(p, end, &characters);
     if (ref.action == Dtd::Action::kDecode) return p;
     if (ref.action != Dtd::Action::kText) return nullptr;
-    for (const char c : characters) {
-        if (condense && Is(c, kSpace)) {
-            *pendingSpace = *pendingSpace || !text->empty();
-        } else {
+    const char* c = characters.c_str();
+    const char* const last = c + characters.size();
+    while (c != last) {
+        const char* run = c;
+        while (c != last && !(condense && Is(*c, kSpace))) ++c;
+        if (c != run) {
             if (*pendingSpace) *text += ' ';
             *pendingSpace = false;
-            *text += c;
+            text->append(run, static_cast<size_t>(c - run));
         }
+        for (; c != last && Is(*c, kSpace); ++c) *pendingSpace = !text->empty();
     }
     return ref.after;
 }
