@@ -56,10 +56,10 @@ std::string Expected(const std::string& doc, int code, const char* at) {
 }
 
 struct Conformance {
-    const char* subset;    // the text between "<!DOCTYPE d [" and "]>"
-    const char* content;   // what follows the DOCTYPE
-    int code;              // VELK_NO_ERROR for a well-formed near miss
-    const char* at;        // where the error is: the last occurrence of this text
+    const char* subset;   // the text between "<!DOCTYPE d [" and "]>"
+    const char* content;  // what follows the DOCTYPE
+    int code;             // VELK_NO_ERROR for a well-formed near miss
+    const char* at;       // where the error is: the last occurrence of this text
 };
 
 // Strict reading: each production and constraint with a document that breaks
@@ -108,8 +108,7 @@ const Conformance kConformance[] = {
     {"<!ENTITY e '\xED\xA0\x80'>", "<d/>", VELK_ERROR_CHARACTER, "\xED"},
     {"<!ENTITY e '\xEF\xBF\xBE'>", "<d/>", VELK_ERROR_CHARACTER, "\xEF"},
     {"<!ENTITY e '\xE2\x82\xAC'>", "<d/>", VELK_NO_ERROR, ""},
-    {"<!ENTITY e SYSTEM 'e.xml'><!ENTITY f PUBLIC '-//x//y' \"f.xml\">", "<d/>", VELK_NO_ERROR,
-     ""},
+    {"<!ENTITY e SYSTEM 'e.xml'><!ENTITY f PUBLIC '-//x//y' \"f.xml\">", "<d/>", VELK_NO_ERROR, ""},
     {"<!ENTITY foo PUBLIC \"x\">", "<d/>", VELK_ERROR_DTD_SYNTAX, ">]"},
     {"<!ENTITY e PUBLIC 'a{b' 'x'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "{"},
     {"<!ENTITY e SYSTEM'x'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "'x'"},
@@ -118,9 +117,17 @@ const Conformance kConformance[] = {
     {"<!ENTITY %p 'x'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "p 'x'"},
     {"<!ENTITY % p 'x'><!ENTITY e 'a%p;'>", "<d/>", VELK_ERROR_PE_IN_DECLARATION, "%p;'"},
     // names with the name characters of XML, in UTF-8
-    {"<!ENTITY :a\xC3\x96\xC2\xB7" "-.9 'v'>", "<d>&:a\xC3\x96\xC2\xB7" "-.9;</d>", VELK_NO_ERROR, ""},
+    {"<!ENTITY :a\xC3\x96\xC2\xB7"
+     "-.9 'v'>",
+     "<d>&:a\xC3\x96\xC2\xB7"
+     "-.9;</d>",
+     VELK_NO_ERROR, ""},
     {"<!ENTITY \xC3\x97 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "\xC3\x97"},
-    {"<!ENTITY \xC2\xB7" "a 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "\xC2\xB7" "a"},
+    {"<!ENTITY \xC2\xB7"
+     "a 'v'>",
+     "<d/>", VELK_ERROR_DTD_SYNTAX,
+     "\xC2\xB7"
+     "a"},
     {"<!ENTITY 9a 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "9a"},
     {"<!ENTITY \xF0\x90\x80\x80 'v'>", "<d>&\xF0\x90\x80\x80;</d>", VELK_NO_ERROR, ""},
     {"<!ENTITY \xF3\xB0\x80\x80 'v'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "\xF3"},
@@ -152,11 +159,11 @@ const Conformance kConformance[] = {
     {"<!ENTITY x SYSTEM 'x'><!ENTITY e '&x;'>", "<d>&e;</d>", VELK_ERROR_ENTITY_EXTERNAL, "&e;"},
     // No Recursion
     {"<!ENTITY e 'a&e;'>", "<d>&e;</d>", VELK_ERROR_ENTITY_RECURSION, "&e;"},
-    {"<!ENTITY e '&f;'><!ENTITY f '<b>&e;</b>'>", "<d>&f;</d>", VELK_ERROR_ENTITY_RECURSION,
-     "&f;"},
+    {"<!ENTITY e '&f;'><!ENTITY f '<b>&e;</b>'>", "<d>&f;</d>", VELK_ERROR_ENTITY_RECURSION, "&f;"},
     {"<!ENTITY e '&f;'><!ENTITY f '&e;'>", "<d a='&f;'/>", VELK_ERROR_ENTITY_RECURSION, "&f;"},
     {"<!ENTITY e '&f;&f;'><!ENTITY f 'x'>", "<d a='&e;'>&e;</d>", VELK_NO_ERROR, ""},
-    {"<!ENTITY % p '&#37;q;'><!ENTITY % q '&#37;p;'> %p;", "<d/>", VELK_ERROR_ENTITY_RECURSION, "%p;"},
+    {"<!ENTITY % p '&#37;q;'><!ENTITY % q '&#37;p;'> %p;", "<d/>", VELK_ERROR_ENTITY_RECURSION,
+     "%p;"},
     // No < in Attribute Values
     {"<!ENTITY e 'a<b'>", "<d a='&e;'/>", VELK_ERROR_ENTITY_LT_IN_ATTRIBUTE, "&e;"},
     {"<!ENTITY e 'a&lt;b'>", "<d a='&e;'/>", VELK_NO_ERROR, ""},
@@ -261,7 +268,8 @@ TEST(Dtd, EntitiesExpandInContentAndAttributeValues) {
 // The DOCTYPE stays in the tree as it was written, so that the document
 // written back keeps its declarations; what they expanded is written out.
 TEST(Dtd, DoctypeIsWrittenBackVerbatim) {
-    const std::string subset = "<!DOCTYPE d [\n  <!ENTITY e \"<b>x</b>\">\n  <!ATTLIST d a CDATA 'v'>\n]>";
+    const std::string subset =
+        "<!DOCTYPE d [\n  <!ENTITY e \"<b>x</b>\">\n  <!ATTLIST d a CDATA 'v'>\n]>";
     VelkDocument doc;
     ReadUtf8(&doc, subset + "<d>&e;</d>", true, Read::kText);
     EXPECT_EQ(Compact(doc), subset + "<d a=\"v\"><b>x</b></d>");
@@ -328,16 +336,18 @@ TEST(Dtd, ReferencesNotReadAreKept) {
         const char* input;
         const char* root;
     } cases[] = {
-        {false, "<!DOCTYPE d [<!ENTITY x SYSTEM 'x.ent'><!ENTITY u SYSTEM 'u' NDATA n>]>"
-                "<d>a &x; b &u;</d>",
+        {false,
+         "<!DOCTYPE d [<!ENTITY x SYSTEM 'x.ent'><!ENTITY u SYSTEM 'u' NDATA n>]>"
+         "<d>a &x; b &u;</d>",
          "<d>a &x; b &u;</d>"},
         {false, "<!DOCTYPE d [<!ENTITY m '<b>&x;</b>'><!ENTITY x SYSTEM 'x'>]><d>&m;</d>",
          "<d><b>&x;</b></d>"},
         {true, "<!DOCTYPE d SYSTEM 'd.dtd'><d>&y;</d>", "<d>&y;</d>"},
         {true, "<!DOCTYPE d [<!ENTITY % ext SYSTEM 'e.dtd'>%ext;<!ENTITY e 'x'>]><d>&e;</d>",
          "<d>&e;</d>"},
-        {true, "<?xml version='1.0' standalone='yes'?>"
-               "<!DOCTYPE d [<!ENTITY % ext SYSTEM 'e.dtd'>%ext;<!ENTITY e 'x'>]><d>&e;</d>",
+        {true,
+         "<?xml version='1.0' standalone='yes'?>"
+         "<!DOCTYPE d [<!ENTITY % ext SYSTEM 'e.dtd'>%ext;<!ENTITY e 'x'>]><d>&e;</d>",
          "<d>x</d>"},
         {false, "<!DOCTYPE d [<!ENTITY % p 'pp'><!ENTITY e 'a%p;b%q;'>]><d>&e;</d>",
          "<d>appb%q;</d>"},
@@ -391,7 +401,8 @@ TEST(Dtd, HostileEntitiesAreRefused) {
         chain += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i + 1) + ";'>";
     chain += "<!ENTITY e100 'end'>";
     for (int i = 0; i < 60; ++i)
-        shortChain += "<!ENTITY e" + std::to_string(i) + " '<a>&e" + std::to_string(i + 1) + ";</a>'>";
+        shortChain +=
+            "<!ENTITY e" + std::to_string(i) + " '<a>&e" + std::to_string(i + 1) + ";</a>'>";
     shortChain += "<!ENTITY e60 'end'>";
     std::string honest = "<!ENTITY k '" + std::string(1000, 'k') + "'>";
     std::string honestUses;

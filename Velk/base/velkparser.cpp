@@ -388,20 +388,22 @@ const char* SkipSpace(const char* p, LineCount* lines) {
 // it is not the DTD's, or null when the text stops there (the reference
 // becomes nodes, or an error was recorded).
 VELK_NOINLINE const char* AppendEntityText(Dtd* entities, const char* p, const char* end,
-                                           std::string* text, bool condense,
-                                           bool* pendingSpace) {
+                                           std::string* text, bool condense, bool* pendingSpace) {
     std::string characters;
     const Dtd::Reference ref = entities->InContent(p, end, &characters);
     if (ref.action == Dtd::Action::kDecode) return p;
     if (ref.action != Dtd::Action::kText) return nullptr;
-    for (const char c : characters) {
-        if (condense && Is(c, kSpace)) {
-            *pendingSpace = *pendingSpace || !text->empty();
-        } else {
+    const char* c = characters.c_str();
+    const char* const last = c + characters.size();
+    while (c != last) {
+        const char* run = c;
+        while (c != last && !(condense && Is(*c, kSpace))) ++c;
+        if (c != run) {
             if (*pendingSpace) *text += ' ';
             *pendingSpace = false;
-            *text += c;
+            text->append(run, static_cast<size_t>(c - run));
         }
+        for (; c != last && Is(*c, kSpace); ++c) *pendingSpace = !text->empty();
     }
     return ref.after;
 }
@@ -464,7 +466,8 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
             continue;
         }
         if (*p == '&' && entities && p[1] != '#') {
-            const char* after = AppendEntityText(entities, p, runs.end, text, condense, &pendingSpace);
+            const char* after =
+                AppendEntityText(entities, p, runs.end, text, condense, &pendingSpace);
             if (!after) return p;  // nodes: the content reader's
             if (after != p) {
                 // A space pending from the entity takes in the white space after it.
@@ -997,7 +1000,7 @@ struct ParseContext {
     bool condense;
     const char* end;       // the terminating NUL of the text, for scanners that read ahead
     std::string* scratch;  // where a text is decoded before it is kept
-    Dtd* dtd = nullptr;     // the document's DTD, once its DOCTYPE is read
+    Dtd* dtd = nullptr;    // the document's DTD, once its DOCTYPE is read
     bool inEntity = false;  // the text is an entity's, parsed as content
 };
 
@@ -1358,8 +1361,8 @@ const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
 // XML readers normalise attribute values; a reference to one stays itself.
 // entities, when not null, expands references to the entities of a DTD; null
 // after an error it records.
-const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8,
-                            Dtd* entities, const char* end) {
+const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8, Dtd* entities,
+                            const char* end) {
     value->clear();
     for (;;) {
         const char* run = p;
