@@ -103,9 +103,9 @@ const Conformance kConformance[] = {
     {"<!ENTITY e '&#x10FFFF;&#xD7FF;'>", "<d/>", VELK_NO_ERROR, ""},
     {"<!ENTITY e '&#xD800;'>", "<d/>", VELK_ERROR_DTD_SYNTAX, "&#xD800;"},
     {"<!ENTITY e '\x01'>", "<d/>", VELK_ERROR_CHARACTER, "\x01"},
-    {"<!ENTITY e '\xC0\x80'>", "<d/>", VELK_ERROR_CHARACTER, "\xC0"},
-    {"<!ENTITY e '\xE0\x80\xAF'>", "<d/>", VELK_ERROR_CHARACTER, "\xE0"},
-    {"<!ENTITY e '\xED\xA0\x80'>", "<d/>", VELK_ERROR_CHARACTER, "\xED"},
+    {"<!ENTITY e '\xC0\x80'>", "<d/>", VELK_ERROR_UTF8, "\xC0"},
+    {"<!ENTITY e '\xE0\x80\xAF'>", "<d/>", VELK_ERROR_UTF8, "\xE0"},
+    {"<!ENTITY e '\xED\xA0\x80'>", "<d/>", VELK_ERROR_UTF8, "\xED"},
     {"<!ENTITY e '\xEF\xBF\xBE'>", "<d/>", VELK_ERROR_CHARACTER, "\xEF"},
     {"<!ENTITY e '\xE2\x82\xAC'>", "<d/>", VELK_NO_ERROR, ""},
     {"<!ENTITY e SYSTEM 'e.xml'><!ENTITY f PUBLIC '-//x//y' \"f.xml\">", "<d/>", VELK_NO_ERROR, ""},
@@ -205,7 +205,7 @@ TEST(Dtd, UndeclaredEntitiesWithAnExternalSubsetOrStandalone) {
          VELK_NO_ERROR, ""},
         {"<?xml version='1.0' standalone='yes'?><!DOCTYPE d [%p;]><d/>",
          VELK_ERROR_ENTITY_UNDECLARED, "%p;"},
-        {"<!DOCTYPE d SYSTEM'd.dtd'><d/>", VELK_ERROR_DTD_SYNTAX, "'d.dtd'"},
+        {"<!DOCTYPE d SYSTEM'd.dtd'><d/>", VELK_ERROR_DOCTYPE, "'d.dtd'"},
     };
     for (const auto& c : cases) {
         VelkDocument doc;
