@@ -194,10 +194,9 @@ private:
     // position behind it (the start of markup left open) is counted again
     // from the start of the input.
     const char* Fail(int code, const char* at) {
-        // Markup that a replacement text leaves open is content the entity
-        // does not hold whole.
-        if (entities_ && (code == VELK_ERROR_UNCLOSED || code == VELK_ERROR_CDATA_UNCLOSED))
-            code = VELK_ERROR_ENTITY_CONTENT;
+        // A fault in a replacement text read as content is the entity's: its
+        // text is not well-formed content (the error is placed at the reference).
+        if (entities_ && code != VELK_ERROR_ALLOCATION) code = VELK_ERROR_ENTITY_CONTENT;
         if (data_ && at && at < VelkAccess::Stamped(*data_)) {
             VelkParsingData again(begin_, VelkAccess::TabSize(*data_), beginAt_.row, beginAt_.col);
             doc_->SetError(code, at, &again);
