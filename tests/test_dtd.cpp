@@ -173,6 +173,26 @@ const Conformance kConformance[] = {
     {"<!ENTITY e '</d>'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
     {"<!ENTITY e '<a/>&#38;amp;'>", "<d>&e;</d>", VELK_NO_ERROR, ""},
     {"<!ENTITY e 'a &#38; b'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<a>x'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<a b=c/>'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<a b=\"c\"/>'>", "<d>&e;</d>", VELK_NO_ERROR, ""},
+    {"<!ENTITY e '<!--x'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<![CDATA[x'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<a/>&#38;'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<a/>]]&#62;'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<a/>]]'>", "<d>&e;&gt;</d>", VELK_NO_ERROR, ""},
+    {"<!ENTITY e '<a></b>'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '</d><d>'>", "<d>&e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<b>&f;</b>'><!ENTITY f '<c>'>", "<d>x &e;</d>", VELK_ERROR_ENTITY_CONTENT, "&e;"},
+    {"<!ENTITY e '<a/>'>", "<d>&e;<e>&e;</d>", VELK_ERROR_END_TAG_MISMATCH, "</d>"},
+    // references inside an entity's markup
+    {"<!ENTITY x SYSTEM 'x'><!ENTITY m '<b>&x;</b>'>", "<d>&m;</d>", VELK_ERROR_ENTITY_EXTERNAL,
+     "&m;"},
+    {"<!ENTITY m '<b>&u;</b>'>", "<d>&m;</d>", VELK_ERROR_ENTITY_UNDECLARED, "&m;"},
+    {"<!ENTITY m '<b a=\"&u;\"/>'>", "<d>&m;</d>", VELK_ERROR_ENTITY_UNDECLARED, "&m;"},
+    {"<!ENTITY v 'x'><!ENTITY m '<b a=\"&v;\">&v;</b>'>", "<d>&m;</d>", VELK_NO_ERROR, ""},
+    {"<!ENTITY v '<'><!ENTITY m '<b a=\"&v;\"/>'>", "<d>&m;</d>", VELK_ERROR_ENTITY_LT_IN_ATTRIBUTE,
+     "&m;"},
 };
 
 TEST(Dtd, ConformanceOfTheInternalSubset) {
@@ -203,6 +223,10 @@ TEST(Dtd, UndeclaredEntitiesWithAnExternalSubsetOrStandalone) {
          VELK_ERROR_ENTITY_UNDECLARED, "&e;"},
         {"<?xml version='1.0' standalone='no'?><!DOCTYPE d SYSTEM 'd.dtd'><d>&e;</d>",
          VELK_NO_ERROR, ""},
+        {"<?xml version='1.0' standalone='yes'?><!DOCTYPE d [<!ENTITY % p ''>%p;]><d>&e;</d>",
+         VELK_ERROR_ENTITY_UNDECLARED, "&e;"},
+        {"<!DOCTYPE d [<!ENTITY % p ''>%p;]><d a='&e;'>&e;</d>", VELK_NO_ERROR, ""},
+        {"<!DOCTYPE d><d>&e;</d>", VELK_ERROR_ENTITY_UNDECLARED, "&e;"},
         {"<?xml version='1.0' standalone='yes'?><!DOCTYPE d [%p;]><d/>",
          VELK_ERROR_ENTITY_UNDECLARED, "%p;"},
         {"<!DOCTYPE d SYSTEM'd.dtd'><d/>", VELK_ERROR_DOCTYPE, "'d.dtd'"},
@@ -211,6 +235,36 @@ TEST(Dtd, UndeclaredEntitiesWithAnExternalSubsetOrStandalone) {
         VelkDocument doc;
         ReadUtf8(&doc, c.input, true, Read::kText);
         EXPECT_EQ(ErrorAt(doc), Expected(c.input, c.code, c.at)) << c.input;
+    }
+}
+
+// An error that an entity's expansion meets is placed at the outermost
+// reference in the document, on whatever line it stands, by every route and
+// with condensing on or off.
+TEST(Dtd, ErrorsOfAnExpansionAreAtTheReference) {
+    const struct {
+        const char* input;
+        int code;
+        int row, col;
+    } cases[] = {
+        {"<!DOCTYPE d [\n<!ENTITY e '<b>&f;</b>'>\n<!ENTITY f '<c>'>\n]>\n<d>\n  text\n  x &e;</d>",
+         VELK_ERROR_ENTITY_CONTENT, 6, 4},
+        {"<!DOCTYPE d [\n<!ENTITY v '<'>\n]>\n<d>\n<e\n  a='&v;'/></d>",
+         VELK_ERROR_ENTITY_LT_IN_ATTRIBUTE, 5, 5},
+        {"<!DOCTYPE d [\n<!ENTITY e '&f;'><!ENTITY f '&e;'>\n]>\n<d>\n  <x/>  y  &e;</d>",
+         VELK_ERROR_ENTITY_RECURSION, 4, 11},
+    };
+    for (const auto& c : cases) {
+        for (bool condense : {false, true}) {
+            Condensing condensing(condense);
+            for (Read route : {Read::kText, Read::kStream, Read::kFile}) {
+                VelkDocument doc;
+                ReadUtf8(&doc, c.input, true, route);
+                EXPECT_EQ(doc.ErrorCode(), c.code) << Printable(c.input);
+                EXPECT_EQ(doc.ErrorCursor().row, c.row) << Printable(c.input);
+                EXPECT_EQ(doc.ErrorCursor().col, c.col) << Printable(c.input);
+            }
+        }
     }
 }
 
@@ -284,6 +338,10 @@ TEST(Dtd, CondensedTextTakesEntitiesIn) {
              Read::kText);
     EXPECT_EQ(Shape(doc.FirstChildElement()), "d('one two words three')");
 
+    VelkDocument first;
+    ReadUtf8(&first, "<!DOCTYPE d [<!ENTITY e ' a  b '>]><d>&e;x</d>", true, Read::kText);
+    EXPECT_EQ(Shape(first.FirstChildElement()), "d('a b x')");
+
     // Text on either side of an entity's markup joins with one space, as one
     // condensed text reads back.
     VelkDocument marked;
@@ -343,6 +401,8 @@ TEST(Dtd, ReferencesNotReadAreKept) {
         {false, "<!DOCTYPE d [<!ENTITY m '<b>&x;</b>'><!ENTITY x SYSTEM 'x'>]><d>&m;</d>",
          "<d><b>&x;</b></d>"},
         {true, "<!DOCTYPE d SYSTEM 'd.dtd'><d>&y;</d>", "<d>&y;</d>"},
+        {true, "<!DOCTYPE d SYSTEM 'd.dtd'><d>a &y; b<e>&y;</e>&y;&y;</d>",
+         "<d>a &y; b<e>&y;</e>&y;&y;</d>"},
         {true, "<!DOCTYPE d [<!ENTITY % ext SYSTEM 'e.dtd'>%ext;<!ENTITY e 'x'>]><d>&e;</d>",
          "<d>&e;</d>"},
         {true,
