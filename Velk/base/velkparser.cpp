@@ -1682,7 +1682,7 @@ VELK_NOINLINE const char* ExpandInContent(VelkElement* parent, const char* p,
 // Reads the content of root from p, descending into child elements. Returns the
 // position of the "</" that ends root's content, or (with error 6 recorded)
 // the end of the input when root's own content runs out, or null when the parse
-// of root fails.
+// of root fails. An entity's text (ctx.inEntity) ends with the end of its input.
 const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx) {
     const bool condense = VelkBase::condenseWhiteSpace;
     VelkElement* current = root;
