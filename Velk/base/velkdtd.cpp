@@ -532,9 +532,8 @@ private:
     // a notation may give the public identifier alone.
     bool ReadExternalID(bool notation) {
         if (Take("SYSTEM")) return RequireSpace() && ReadSystemLiteral();
-        if (!Take("PUBLIC") || !RequireSpace() || !ReadPubidLiteral()) {
-            return error_ || Fail(VELK_ERROR_DTD_SYNTAX, p_);
-        }
+        if (!Take("PUBLIC") || !RequireSpace() || !ReadPubidLiteral())
+            return Fail(VELK_ERROR_DTD_SYNTAX, p_);  // the first fault met is kept
         const char* before = p_;
         const bool space = SkipSpace();
         const char c = Peek();

@@ -1639,12 +1639,13 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
 
 const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx);
 
-// Puts what the entity reference at p ('&') stands for among parent's
-// children: the nodes its replacement text parses into, or a node that keeps
-// the reference. Returns the position after it, p itself when it is read as
-// text, or null after an error.
+// Puts what the entity reference at p ('&'), where text stopped, stands for
+// among parent's children: the nodes its replacement text parses into, or a
+// node that keeps the reference. Returns the position after it, or null after
+// an error.
 VELK_NOINLINE const char* ExpandInContent(VelkElement* parent, const char* p,
                                           const ParseContext& ctx) {
+    VELK_ASSERT(ctx.dtd);
     Dtd& dtd = *ctx.dtd;
     std::string characters;
     const Dtd::Reference ref = dtd.InContent(p, ctx.end, &characters);
@@ -1682,23 +1683,27 @@ VELK_NOINLINE const char* ExpandInContent(VelkElement* parent, const char* p,
             return end ? ref.after : nullptr;
         }
         default:
-            return p;
+            // Text would have read it: a reference it stops at is one of the above.
+            VELK_ASSERT(false);
+            dtd.Fail(VELK_ERROR_ENTITY_CONTENT, p);
+            return nullptr;
     }
 }
 
 // Reads the content of root from p, descending into child elements. Returns the
 // position of the "</" that ends root's content, or (with error 6 recorded)
 // the end of the input when root's own content runs out, or null when the parse
-// of root fails.
+// of root fails. An entity's text (ctx.inEntity) ends with the end of its input.
 const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx) {
     const bool condense = ctx.condense;
     VelkElement* current = root;
     p = NextPiece(p, condense, ctx.data);
     while (p && *p) {
         if (*p != '<') {
+            // Text reads up to any reference that a DTD makes more than text.
             const char* at = p;
-            if (*p == '&' && ctx.dtd) p = ExpandInContent(current, p, ctx);
-            if (p == at) p = ReadTextChild(current, p, ctx, condense);
+            p = ReadTextChild(current, p, ctx, condense);
+            if (p == at) p = ExpandInContent(current, p, ctx);
             if (!p) return nullptr;
         } else {
             const Markup kind = ClassifyAt(p, ctx.utf8);
