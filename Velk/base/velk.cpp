@@ -365,7 +365,13 @@ void VelkString::Release() {
 }
 
 bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
-    if (n < sizeof(VelkString)) return s->Assign(p, n);  // fits inside: nothing allocated
+    if (n < sizeof(VelkString)) {
+        // Fits inside: nothing allocated, and nothing to free unless the
+        // string kept its text elsewhere.
+        if (!VelkAccess::KeptInside(*s)) return s->Assign(p, n);
+        VelkAccess::PutInside(*s, p, n);
+        return true;
+    }
     char* slot = static_cast<char*>(Place(document, n + 1));
     if (!slot) return false;
     std::memcpy(slot, p, n);

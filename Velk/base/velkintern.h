@@ -179,6 +179,8 @@ struct VelkAccess {
         set.last = attribute;
     }
     static void Adopt(VelkString& s, char* slot, std::size_t n) { s.Adopt(slot, n); }
+    static bool KeptInside(const VelkString& s) { return s.Inside(); }
+    static void PutInside(VelkString& s, const char* p, std::size_t n) { s.PutInside(p, n); }
     static void* TakeSlot(VelkString& s) { return s.TakeSlot(); }
     // Empties the set, returning its first attribute; the rest stay linked to it.
     static VelkAttribute* TakeAll(VelkAttributeSet& set) {
