@@ -25,7 +25,7 @@ namespace TAVARO {
 
 // One declared entity, general or parameter.
 struct DtdEntity {
-    enum class Use : unsigned char { kUnknown, kText, kMarkup };
+    enum class Use : unsigned char { kUnknown, kText, kMarkup };  // what its expansion holds
 
     std::string text;         // the replacement text of an internal entity
     bool external = false;    // SYSTEM or PUBLIC: never read
@@ -90,8 +90,6 @@ public:
 
     // The attributes declared for an element, or null.
     const std::vector<DtdAttribute>* AttributesOf(std::string_view element) const;
-
-    bool Strict() const { return strict_; }
 
 private:
     friend class SubsetReader;
