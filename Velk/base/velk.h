@@ -793,10 +793,11 @@ public:
 };
 
 // Character data between tags, entity references decoded; or the content of
-// a CDATA section, kept exactly and written back as one; or a reference to an
-// entity that a UTF-8 document's DTD declares but does not let it read (an
-// external entity, read laxly) or does not declare (an external subset may):
-// its value is the entity's name and it is written back as "&name;".
+// a CDATA section, kept exactly and written back as one; or, in a UTF-8
+// document with a DOCTYPE, a reference to an entity that is not read (an
+// external or unparsed one, read laxly) or not declared (read laxly, or where
+// an external subset may declare it): its value is the entity's name and it is
+// written back as "&name;".
 class VELK_API VelkText : public VelkNode {
 public:
     // A text node holding initValue as it stands (it is escaped on output).

@@ -25,7 +25,7 @@ namespace TAVARO {
 
 // One declared entity, general or parameter.
 struct DtdEntity {
-    enum class Use : unsigned char { kUnknown, kText, kMarkup };
+    enum class Use : unsigned char { kUnknown, kText, kMarkup };  // what its expansion holds
 
     std::string text;         // the replacement text of an internal entity
     bool external = false;    // SYSTEM or PUBLIC: never read
@@ -95,8 +95,6 @@ public:
     // the given values of declared types other than CDATA. False when memory
     // runs out (nothing is recorded).
     bool AddDeclaredAttributes(VelkElement* element) const;
-
-    bool Strict() const { return strict_; }
 
 private:
     friend class SubsetReader;
