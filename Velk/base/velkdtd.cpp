@@ -955,6 +955,19 @@ bool Dtd::AddDeclaredAttributes(VelkElement* element) const {
     return true;
 }
 
+bool Dtd::JoinText(VelkElement* parent, const char* p, std::size_t n, bool condense,
+                   bool* joined) const {
+    VelkNode* last = parent->LastChild();
+    VelkText* before = last ? last->ToText() : nullptr;
+    *joined = before && !before->CDATA() && !before->EntityReference();
+    if (!*joined) return true;
+    VelkString& value = VelkAccess::Value(*before);
+    std::string text(value.c_str(), value.size());
+    if (condense) text += ' ';
+    text.append(p, n);
+    return Keep(doc_, &value, text.data(), text.size());
+}
+
 void NormalizeTokens(std::string* value) {
     std::size_t out = 0;
     bool pending = false;

@@ -95,6 +95,13 @@ public:
     // the given values of declared types other than CDATA. False when memory
     // runs out (nothing is recorded).
     bool AddDeclaredAttributes(VelkElement* element) const;
+    // Appends the n characters at p to the plain text (no CDATA section, no
+    // kept reference) that parent's children end with, if they do, as text on
+    // either side of an entity's expansion reads back as one text: with one
+    // space between when condensing. *joined tells whether there was such a
+    // text. False when memory runs out (nothing is recorded).
+    bool JoinText(VelkElement* parent, const char* p, std::size_t n, bool condense,
+                  bool* joined) const;
 
 private:
     friend class SubsetReader;

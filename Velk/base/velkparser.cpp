@@ -1607,15 +1607,13 @@ const char* NextPiece(const char* p, bool condense, VelkParsingData* data) {
 // between them, as the runs of one condensed text do.
 VELK_NOINLINE bool JoinText(VelkElement* parent, const VelkText* text, const ParseContext& ctx,
                             bool condense) {
-    if (VelkAccess::Value(*text).size() == 0) return true;  // an empty entity: nothing to add
-    VelkNode* last = parent->LastChild();
-    VelkText* before = last ? last->ToText() : nullptr;
-    if (!before || before->CDATA() || before->EntityReference() || text->CDATA()) return false;
-    VelkString& value = VelkAccess::Value(*before);
-    std::string joined(value.c_str(), value.size());
-    if (condense) joined += ' ';
-    joined.append(text->Value(), VelkAccess::Value(*text).size());
-    return KeepDeclared(&value, joined, ctx);
+    const VelkString& value = VelkAccess::Value(*text);
+    if (value.size() == 0) return true;  // an empty entity: nothing to add
+    if (text->CDATA()) return false;
+    bool joined;
+    if (ctx.dtd->JoinText(parent, value.c_str(), value.size(), condense, &joined)) return joined;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
 }
 
 // Reads a run of text into a new child of parent; null when it cannot be made.

@@ -337,7 +337,6 @@ private:
     const char* EndTag(const char* p, const VelkElement& element);
     const char* CharData(const char* p, VelkElement* parent, const char* opened);
     const char* TextRun(const char* p, VelkElement* parent, const char* opened);
-    bool JoinText(VelkElement* parent, const char* from, const char* to, bool* joined);
     const char* EntityText(const char* p, bool* pendingSpace, LineCount* lines);
     const char* EntityNodes(const char* p, VelkElement* parent);
     const char* MoreCharData(const char* p, bool pendingSpace, LineCount* lines,
@@ -862,8 +861,10 @@ const char* StrictReader::TextRun(const char* p, VelkElement* parent, const char
     const char* from = direct ? start : text_.data();
     const char* to = direct ? runEnd : text_.data() + text_.size();
     if (from == to) return p;
+    // In strict reading two texts meet only at the edges of an entity's expansion.
     bool joined = false;
-    if (dtd_ && !JoinText(parent, from, to, &joined)) return NoMemory();
+    if (dtd_ && !dtd_->JoinText(parent, from, static_cast<size_t>(to - from), condense_, &joined))
+        return NoMemory();
     if (joined) return p;
     VelkText* text = Create<VelkText>(doc_, "");
     if (!text) return NoMemory();
@@ -1031,23 +1032,6 @@ VELK_NOINLINE const char* StrictReader::EntityNodes(const char* p, VelkElement* 
     if (!after) dtd_->PlaceError();
     dtd_->Leave(reference.entity);
     return after ? reference.after : nullptr;
-}
-
-// Appends the text [from, to) to the text that parent's children end with, if
-// they do: in strict reading two texts meet only where an entity's expansion
-// begins or ends, and they read back as one. Condensed texts join with one
-// space, as the runs of one condensed text do. False when memory runs out.
-VELK_NOINLINE bool StrictReader::JoinText(VelkElement* parent, const char* from, const char* to,
-                                          bool* joined) {
-    VelkNode* last = parent->LastChild();
-    VelkText* before = last ? last->ToText() : nullptr;
-    if (!before || before->CDATA() || before->EntityReference()) return true;
-    VelkString& value = VelkAccess::Value(*before);
-    std::string text(value.c_str(), value.size());
-    if (condense_) text += ' ';
-    text.append(from, static_cast<size_t>(to - from));
-    *joined = true;
-    return Keep(doc_, &value, text.data(), text.size());
 }
 
 // The body of a comment, processing instruction or CDATA section from p up to
