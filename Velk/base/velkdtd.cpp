@@ -873,6 +873,11 @@ Dtd::Expansion Dtd::AppendReplacement(const std::string& text, Mode mode, std::s
         }
         p = after;
     }
+    // Text alone in content is character data, which may not hold "]]>".
+    if (strict_ && !attribute && text.find("]]>") != std::string::npos) {
+        Fail(VELK_ERROR_ENTITY_CONTENT, at);
+        return Expansion::kFailed;
+    }
     return Expansion::kDone;
 }
 
