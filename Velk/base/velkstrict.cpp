@@ -3,6 +3,8 @@
 // the byte classes of velkintern.h, so a check costs a branch, not a second
 // pass) and builds the nodes as the other parsers do; the first violation of
 // a well-formedness rule is recorded with its position and ends the parse.
+// A DOCTYPE's internal subset is read by the DTD (velkdtd.h), which then
+// expands the entity references that content and attribute values hold.
 #include "velkdtd.h"
 #include "velkintern.h"
 
@@ -172,7 +174,6 @@ int DigitValue(char c, unsigned base) {
 // error recorded.
 class StrictReader {
 public:
-    // Reads [begin, end) with the tracker data, which stands at begin.
     // Reads [begin, end) with the tracker data, which stands at begin; dtd
     // takes the declarations of a DOCTYPE's internal subset.
     StrictReader(VelkDocument* doc, const char* begin, const char* end, VelkParsingData* data,
