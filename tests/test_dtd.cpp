@@ -441,6 +441,19 @@ TEST(Dtd, ReferencesNotReadAreKept) {
     VelkNode* copy = reference->Clone();
     EXPECT_TRUE(copy->ToText()->EntityReference());
     delete copy;
+
+    // A reference node whose value is no name cannot be written as a reference.
+    for (bool strict : {false, true}) {
+        VelkDocument edited;
+        ReadUtf8(&edited, "<!DOCTYPE d SYSTEM 'd.dtd'><d>&y;</d>", strict, Read::kText);
+        VelkNode* kept = edited.FirstChildElement()->FirstChild();
+        ASSERT_TRUE(kept && kept->ToText() && kept->ToText()->EntityReference());
+        EXPECT_EQ(edited.CheckWritable(), VELK_NO_ERROR);
+        kept->SetValue("y z");
+        const VelkBase* where = nullptr;
+        EXPECT_EQ(edited.CheckWritable(&where), VELK_ERROR_NAME);
+        EXPECT_EQ(where, kept);
+    }
 }
 
 // The byte model keeps its DOCTYPE handling: the subset is not read.

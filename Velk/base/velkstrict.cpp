@@ -1143,6 +1143,13 @@ int NameFault(const VelkString& s) {
     return NameFault(s.c_str(), s.size());
 }
 
+// Whether node stands for an entity reference whose value, written as
+// "&value;", is no reference: its name is empty or not a name.
+bool ReferenceFault(const VelkNode& node) {
+    const VelkText* text = node.ToText();
+    return text && text->EntityReference() && NameFault(VelkAccess::Value(node));
+}
+
 // A comment's body: characters, no "--", no '-' last (it would join "-->").
 int CommentFault(const VelkString& s) {
     if (const int fault = CharactersFault(s)) return fault;
@@ -1197,7 +1204,7 @@ int StrictFault(const VelkNode& node, const VelkBase** where) {
             return 0;
         }
         case VelkNode::TEXT:
-            return CharactersFault(value);
+            return ReferenceFault(node) ? VELK_ERROR_NAME : CharactersFault(value);
         case VelkNode::COMMENT:
             return CommentFault(value);
         case VelkNode::UNKNOWN:
@@ -1218,6 +1225,7 @@ int LenientFault(const VelkNode& node, bool utf8, const VelkBase** where) {
     if (node.Type() == VelkNode::COMMENT &&
         std::string_view(value.c_str(), value.size()).find("-->") != std::string_view::npos)
         return VELK_ERROR_COMMENT_HYPHENS;
+    if (ReferenceFault(node)) return VELK_ERROR_NAME;
     if (!utf8) return 0;
     if (const int fault = ControlFault(value)) return fault;
     if (const VelkElement* element = node.ToElement()) {
