@@ -819,6 +819,12 @@ TEST(Oracle, StrictReadingOfInternalSubsetsAgreesWithLibxml2) {
         "<!DOCTYPE d [<!-- c --><?pi data?>]><d/>",
         "<!DOCTYPE d [<!ENTITY e 'a\r\nb&#9;c'>]><d x='&e;'>&e;</d>",
         "<?xml version='1.0' standalone='yes'?><!DOCTYPE d [<!ENTITY e '<a x=\"1\"/>'>]><d>&e;</d>",
+        "<!DOCTYPE d [<!ATTLIST d t NMTOKENS #IMPLIED c CDATA #IMPLIED>]>"
+        "<d t='&#32;a&#32;&#32;b&#9;c ' c='&#32;x&#10;y '/>",
+        "<!DOCTYPE d [<!ENTITY v 'a&#38;#60;b'><!ATTLIST e k CDATA '&v;&amp;'>"
+        "<!ENTITY m '<e>&v;</e><e k=\"&v;\"/>'>]><d>&m;</d>",
+        "<!DOCTYPE d [<!ENTITY % a '<!ATTLIST d z CDATA \"p\">'>%a;<!ATTLIST d y ID 'q'>]><d/>",
+        "<!DOCTYPE d [<!ENTITY e '\n  <a>\n  </a>\n'>]>\n<d>\n  &e;\n</d>\n",
     };
     static const char kBytes[] = "<>&;%#'\"[]!-()|,?*+ \t:aeEp/=\x01\xC3\xA9";
     velkcheck::Condensing exact(false);
