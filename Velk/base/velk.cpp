@@ -365,7 +365,13 @@ void VelkString::Release() {
 }
 
 bool Keep(VelkDocument* document, VelkString* s, const char* p, std::size_t n) {
-    if (n < sizeof(VelkString)) return s->Assign(p, n);  // fits inside: nothing allocated
+    if (n < sizeof(VelkString)) {
+        // Fits inside: nothing allocated, and nothing to free unless the
+        // string kept its text elsewhere.
+        if (!VelkAccess::KeptInside(*s)) return s->Assign(p, n);
+        VelkAccess::PutInside(*s, p, n);
+        return true;
+    }
     char* slot = static_cast<char*>(Place(document, n + 1));
     if (!slot) return false;
     std::memcpy(slot, p, n);
@@ -1113,7 +1119,10 @@ VelkNode* VelkComment::Clone() const {
 
 VelkNode* VelkText::Clone() const {
     VelkText* copy = new (std::nothrow) VelkText("");
-    if (copy) copy->cdata = cdata;
+    if (copy) {
+        copy->cdata = cdata;
+        copy->reference = reference;
+    }
     return CloneLeaf(*this, copy);
 }
 
@@ -1507,6 +1516,10 @@ template <class Sink>
 void WriteText(Sink& sink, const VelkText& text, bool utf8) {
     if (text.CDATA()) {
         WriteCData(sink, View(VelkAccess::Value(text)));
+    } else if (text.EntityReference()) {
+        sink.Put('&');
+        WriteString(sink, VelkAccess::Value(text));
+        sink.Put(';');
     } else {
         Escape(sink, VelkAccess::Value(text), TextEscaping(utf8));
     }

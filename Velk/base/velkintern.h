@@ -179,6 +179,8 @@ struct VelkAccess {
         set.last = attribute;
     }
     static void Adopt(VelkString& s, char* slot, std::size_t n) { s.Adopt(slot, n); }
+    static bool KeptInside(const VelkString& s) { return s.Inside(); }
+    static void PutInside(VelkString& s, const char* p, std::size_t n) { s.PutInside(p, n); }
     static void* TakeSlot(VelkString& s) { return s.TakeSlot(); }
     // Empties the set, returning its first attribute; the rest stay linked to it.
     static VelkAttribute* TakeAll(VelkAttributeSet& set) {
@@ -192,6 +194,7 @@ struct VelkAccess {
     static std::string& Standalone(VelkDeclaration& d) { return d.standalone; }
     using Arena = VelkDocument::Arena;
     static Arena& Memory(VelkDocument& document) { return document.arena; }
+    static VelkCursor& ErrorCursor(VelkDocument& document) { return document.errorCursor; }
     static const std::string& Version(const VelkDeclaration& d) { return d.version; }
     static const std::string& Encoding(const VelkDeclaration& d) { return d.encoding; }
     static const std::string& Standalone(const VelkDeclaration& d) { return d.standalone; }
