@@ -125,7 +125,15 @@ TEST(Errors, EachCodeHasItsMessage) {
         "Error: encoding not supported (UTF-8 only).",
         "Error: XML declaration or DOCTYPE out of place.",
         "Error: malformed DOCTYPE.",
-        "Error: input ends before the markup or element is closed."};
+        "Error: input ends before the markup or element is closed.",
+        "Error: markup declaration not well formed.",
+        "Error: parameter-entity reference inside a markup declaration of the internal subset.",
+        "Error: entity references itself.",
+        "Error: reference to an external entity.", "Error: reference to an unparsed entity.",
+        "Error: entity puts '<' in an attribute value.",
+        "Error: entity text is not well-formed content.",
+        "Error: entity references nested too deeply.",
+        "Error: entity expansion too large for the input."};
     // clang-format on
     ASSERT_EQ(sizeof messages / sizeof messages[0], size_t{VELK_ERROR_STRING_COUNT});
     for (int code = 0; code < VELK_ERROR_STRING_COUNT; ++code)

@@ -831,7 +831,10 @@ VelkNode* VelkComment::Clone() const {
 
 VelkNode* VelkText::Clone() const {
     VelkText* copy = new (std::nothrow) VelkText("");
-    if (copy) copy->cdata = cdata;
+    if (copy) {
+        copy->cdata = cdata;
+        copy->reference = reference;
+    }
     return CloneLeaf(*this, copy);
 }
 
@@ -1264,6 +1267,10 @@ template <class Sink>
 void WriteText(Sink& sink, const VelkText& text, bool utf8) {
     if (text.CDATA()) {
         WriteCData(sink, View(VelkAccess::Value(text)));
+    } else if (text.EntityReference()) {
+        sink.Put('&');
+        WriteString(sink, VelkAccess::Value(text));
+        sink.Put(';');
     } else {
         Escape(sink, VelkAccess::Value(text), TextEscaping(utf8));
     }

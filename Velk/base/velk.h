@@ -105,6 +105,15 @@ enum {
     VELK_ERROR_MISPLACED,
     VELK_ERROR_DOCTYPE,
     VELK_ERROR_UNCLOSED,
+    VELK_ERROR_DTD_SYNTAX,
+    VELK_ERROR_PE_IN_DECLARATION,
+    VELK_ERROR_ENTITY_RECURSION,
+    VELK_ERROR_ENTITY_EXTERNAL,
+    VELK_ERROR_ENTITY_UNPARSED,
+    VELK_ERROR_ENTITY_LT_IN_ATTRIBUTE,
+    VELK_ERROR_ENTITY_CONTENT,
+    VELK_ERROR_ENTITY_DEPTH,
+    VELK_ERROR_ENTITY_EXPANSION,
     VELK_ERROR_STRING_COUNT
 };
 
@@ -186,6 +195,18 @@ private:
     char bytes[16];
 
     friend struct VelkAccess;
+};
+
+// Limits on the entities of a DOCTYPE's internal subset, against hostile
+// input; no honest document comes near them. A reference expanded inside more
+// than VELK_ENTITY_DEPTH_MAX others records VELK_ERROR_ENTITY_DEPTH; when the
+// replacement texts included in one parse exceed VELK_ENTITY_EXPANSION_BASE
+// bytes plus VELK_ENTITY_EXPANSION_FACTOR times the input's size, the parse
+// records VELK_ERROR_ENTITY_EXPANSION.
+enum {
+    VELK_ENTITY_DEPTH_MAX = 64,
+    VELK_ENTITY_EXPANSION_FACTOR = 100,
+    VELK_ENTITY_EXPANSION_BASE = 1024 * 1024
 };
 
 // A row and column in parsed text, both counted from 0; -1 means no position.
@@ -279,6 +300,15 @@ public:
         VELK_ERROR_MISPLACED = TAVARO::VELK_ERROR_MISPLACED,
         VELK_ERROR_DOCTYPE = TAVARO::VELK_ERROR_DOCTYPE,
         VELK_ERROR_UNCLOSED = TAVARO::VELK_ERROR_UNCLOSED,
+        VELK_ERROR_DTD_SYNTAX = TAVARO::VELK_ERROR_DTD_SYNTAX,
+        VELK_ERROR_PE_IN_DECLARATION = TAVARO::VELK_ERROR_PE_IN_DECLARATION,
+        VELK_ERROR_ENTITY_RECURSION = TAVARO::VELK_ERROR_ENTITY_RECURSION,
+        VELK_ERROR_ENTITY_EXTERNAL = TAVARO::VELK_ERROR_ENTITY_EXTERNAL,
+        VELK_ERROR_ENTITY_UNPARSED = TAVARO::VELK_ERROR_ENTITY_UNPARSED,
+        VELK_ERROR_ENTITY_LT_IN_ATTRIBUTE = TAVARO::VELK_ERROR_ENTITY_LT_IN_ATTRIBUTE,
+        VELK_ERROR_ENTITY_CONTENT = TAVARO::VELK_ERROR_ENTITY_CONTENT,
+        VELK_ERROR_ENTITY_DEPTH = TAVARO::VELK_ERROR_ENTITY_DEPTH,
+        VELK_ERROR_ENTITY_EXPANSION = TAVARO::VELK_ERROR_ENTITY_EXPANSION,
         VELK_ERROR_STRING_COUNT = TAVARO::VELK_ERROR_STRING_COUNT
     };
 
@@ -806,14 +836,18 @@ public:
 };
 
 // Character data between tags, entity references decoded; or the content of
-// a CDATA section, kept exactly and written back as one.
+// a CDATA section, kept exactly and written back as one; or, in a UTF-8
+// document with a DOCTYPE, a reference to an entity that is not read (an
+// external or unparsed one, read laxly) or not declared (read laxly, or where
+// an external subset may declare it): its value is the entity's name and it is
+// written back as "&name;".
 class VELK_API VelkText : public VelkNode {
 public:
     // A text node holding initValue as it stands (it is escaped on output).
-    explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false) {
+    explicit VelkText(const char* initValue) : VelkNode(TEXT), cdata(false), reference(false) {
         if (*initValue) SetValue(initValue);  // a new value is empty already
     }
-    explicit VelkText(VelkStringRef initValue) : VelkNode(TEXT), cdata(false) {
+    explicit VelkText(VelkStringRef initValue) : VelkNode(TEXT), cdata(false), reference(false) {
         if (initValue.size()) SetValue(initValue);
     }
     ~VelkText() override {}
@@ -823,6 +857,9 @@ public:
     // Whether the text is written as a CDATA section instead of escaped.
     bool CDATA() const { return cdata; }
     void SetCDATA(bool on) { cdata = on; }
+    // Whether the node stands for an entity reference, named by its value.
+    bool EntityReference() const { return reference; }
+    void SetEntityReference(bool on) { reference = on; }
 
     VelkNode* Clone() const override;
     // Writes the text escaped, without indentation or line break.
@@ -836,6 +873,7 @@ public:
 
 private:
     bool cdata;
+    bool reference;
 
     friend struct VelkAccess;
 };

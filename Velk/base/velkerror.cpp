@@ -43,6 +43,15 @@ const char* const VelkBase::errorString[VELK_ERROR_STRING_COUNT] = {
     "Error: XML declaration or DOCTYPE out of place.",
     "Error: malformed DOCTYPE.",
     "Error: input ends before the markup or element is closed.",
+    "Error: markup declaration not well formed.",
+    "Error: parameter-entity reference inside a markup declaration of the internal subset.",
+    "Error: entity references itself.",
+    "Error: reference to an external entity.",
+    "Error: reference to an unparsed entity.",
+    "Error: entity puts '<' in an attribute value.",
+    "Error: entity text is not well-formed content.",
+    "Error: entity references nested too deeply.",
+    "Error: entity expansion too large for the input.",
 };
 
 }  // namespace TAVARO

@@ -205,6 +205,7 @@ struct VelkAccess {
     static void*& ClientData(VelkNode& node) { return node.clientData; }
     using Arena = VelkDocument::Arena;
     static Arena& Memory(VelkDocument& document) { return document.arena; }
+    static VelkCursor& ErrorCursor(VelkDocument& document) { return document.errorCursor; }
     static const std::string& Version(const VelkDeclaration& d) { return d.version; }
     static const std::string& Encoding(const VelkDeclaration& d) { return d.encoding; }
     static const std::string& Standalone(const VelkDeclaration& d) { return d.standalone; }

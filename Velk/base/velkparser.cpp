@@ -1,6 +1,7 @@
 // The text parser and stream input: scanner primitives and the entity table,
 // the row and column tracker, error recording, the document, element,
 // attribute and leaf parsers, and the stream readers behind operator>>.
+#include "velkdtd.h"
 #include "velkintern.h"
 #include "velkmemory.h"
 
@@ -317,6 +318,7 @@ const TextStops* KnownStops(char marker, bool condense) {
 // Finds where runs of text end with the table alone, a byte at a time.
 struct TableRuns {
     const TextStops& stops;
+    const char* end = nullptr;  // not known; no DTD reads through these
 
     const char* RunEnd(const char* p) const { return stops.RunEnd(p); }
 
@@ -388,6 +390,32 @@ const char* SkipSpace(const char* p, LineCount* lines) {
     return p;
 }
 
+// Appends the characters of the reference at p ('&') to a text being read, when
+// the DTD has it stand for characters only; condensing, white space in them
+// becomes a pending space. Returns the position after the reference, p when
+// it is not the DTD's, or null when the text stops there (the reference
+// becomes nodes, or an error was recorded).
+VELK_NOINLINE const char* AppendEntityText(Dtd* entities, const char* p, const char* end,
+                                           std::string* text, bool condense, bool* pendingSpace) {
+    std::string characters;
+    const Dtd::Reference ref = entities->InContent(p, end, &characters);
+    if (ref.action == Dtd::Action::kDecode) return p;
+    if (ref.action != Dtd::Action::kText) return nullptr;
+    const char* c = characters.c_str();
+    const char* const last = c + characters.size();
+    while (c != last) {
+        const char* run = c;
+        while (c != last && !(condense && Is(*c, kSpace))) ++c;
+        if (c != run) {
+            if (*pendingSpace) *text += ' ';
+            *pendingSpace = false;
+            text->append(run, static_cast<size_t>(c - run));
+        }
+        for (; c != last && Is(*c, kSpace); ++c) *pendingSpace = !text->empty();
+    }
+    return ref.after;
+}
+
 // Reads decoded text up to endTag as ReadText does, but returns the position of
 // the marker itself (or the end of the input) and whether the marker was found.
 // Runs of ordinary bytes are appended in one piece; the loop stops only where a
@@ -397,10 +425,12 @@ const char* SkipSpace(const char* p, LineCount* lines) {
 // UTF-8 model a line end ("\r\n" or a lone "\r") is read as one "\n", as XML
 // readers do. runs finds where runs end. lines, when not null, counts rows and
 // columns over the text read (condensing only; a white-space marker excluded).
+// entities, when not null, expands the references to entities of a DTD that
+// stand for characters only; the text stops at any other one.
 template <class Runs>
 const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, bool condense,
                          bool utf8, const char* endTag, bool caseSensitive, bool* found,
-                         LineCount* lines = nullptr) {
+                         LineCount* lines = nullptr, Dtd* entities = nullptr) {
     text->clear();
     *found = false;
     const char first = ToLower(*endTag);
@@ -443,6 +473,16 @@ const char* ReadTextWith(const Runs& runs, const char* p, std::string* text, boo
             }
             continue;
         }
+        if (*p == '&' && entities && p[1] != '#') {
+            const char* after =
+                AppendEntityText(entities, p, runs.end, text, condense, &pendingSpace);
+            if (!after) return p;  // nodes: the content reader's
+            if (after != p) {
+                // A space pending from the entity takes in the white space after it.
+                p = pendingSpace ? SkipSpace(after, lines) : after;
+                continue;
+            }
+        }
         putPendingSpace();
         if (*p == '&') {
             p = DecodeReference(p, text, utf8);
@@ -469,10 +509,10 @@ const char* ReadTextUpTo(const char* p, std::string* text, bool condense, bool u
 // Reads element content up to the '<' that ends it (or the end of the input),
 // returning that position; end is the input's terminating NUL, or null.
 const char* ReadContentText(const char* p, const char* end, std::string* text, bool condense,
-                            bool utf8, LineCount* lines) {
+                            bool utf8, LineCount* lines, Dtd* entities) {
     const ContentRuns runs{*KnownStops('<', condense), end, condense};
     bool found;
-    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found, lines);
+    return ReadTextWith(runs, p, text, condense, utf8, "<", false, &found, lines, entities);
 }
 
 }  // namespace
@@ -995,6 +1035,8 @@ struct ParseContext {
     bool condense;
     const char* end;       // the terminating NUL of the text, for scanners that read ahead
     std::string* scratch;  // where a text is decoded before it is kept
+    Dtd* dtd = nullptr;    // the document's DTD, once its DOCTYPE is read
+    bool inEntity = false;  // the text is an entity's, parsed as content
 };
 
 // The context of a parse that starts at p on node.
@@ -1033,6 +1075,15 @@ const char* ParseNode(VelkNode* node, const char* p, const ParseContext& ctx) {
         default:
             return ParseUnknown(static_cast<VelkUnknown*>(node), p, ctx);
     }
+}
+
+// Whether the document's XML declaration says standalone='yes'.
+bool DeclaresStandalone(const VelkDocument& doc) {
+    for (const VelkNode* node = doc.FirstChild(); node; node = node->NextSibling()) {
+        if (node->Type() == VelkNode::DECLARATION)
+            return VelkAccess::Standalone(*static_cast<const VelkDeclaration*>(node)) == "yes";
+    }
+    return false;
 }
 
 // The text after a UTF-8 byte-order mark at p, or p.
@@ -1094,7 +1145,8 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) try {
     VelkAccess::Document(data) = this;
     location = data.Cursor();
     std::string scratch;
-    const ParseContext ctx{&data, this, utf8, CondenseWhiteSpace(), p + std::strlen(p), &scratch};
+    ParseContext ctx{&data, this, utf8, CondenseWhiteSpace(), p + std::strlen(p), &scratch};
+    Dtd dtd(this, &data, p, static_cast<size_t>(ctx.end - p));
 
     p = SkipWhiteSpace(p);
     while (p && *p) {
@@ -1110,9 +1162,14 @@ const char* VelkDocument::Parse(const char* p, VelkParsingData* prevData) try {
         }
         VelkAccess::Parent(*node) = this;
         Unlinked hold(node);
+        const char* start = p;
         p = ParseNode(node, p, ctx);
         hold.Release();
         LinkEndChild(node);
+        if (kind == Markup::kDoctype && utf8 && p) {
+            p = dtd.ReadDoctype(start, p, DeclaresStandalone(*this));
+            ctx.dtd = &dtd;
+        }
         p = SkipWhiteSpace(p);
     }
     if (!FirstChild() && !Error()) SetError(VELK_ERROR_DOCUMENT_EMPTY, nullptr, nullptr);
@@ -1358,7 +1415,10 @@ const char* QuotedRunEnd(const char* p, char quote, bool utf8) {
 // returns the position after the closing quote (or the end of the input). In
 // the UTF-8 model a tab or line end written as it is reads as one space, as
 // XML readers normalise attribute values; a reference to one stays itself.
-const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8) {
+// entities, when not null, expands references to the entities of a DTD; null
+// after an error it records.
+const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool utf8, Dtd* entities,
+                            const char* end) {
     value->clear();
     for (;;) {
         const char* run = p;
@@ -1366,6 +1426,14 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
         value->append(run, static_cast<size_t>(p - run));
         if (*p == quote) return p + 1;
         if (!*p) return p;
+        if (*p == '&' && entities && p[1] != '#') {
+            const char* after = entities->InAttribute(p, end, value);
+            if (!after) return nullptr;
+            if (after != p) {
+                p = after;
+                continue;
+            }
+        }
         if (*p == '&') {
             p = DecodeReference(p, value, utf8);
         } else {
@@ -1378,7 +1446,8 @@ const char* ReadQuotedValue(const char* p, char quote, std::string* value, bool 
 // Reads name = value, the value quoted with ' or " (references decoded) or bare.
 // end is the input's terminating NUL, or null when not known.
 const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkDocument* doc,
-                           VelkParsingData* data, bool utf8, const char* end) {
+                           VelkParsingData* data, bool utf8, const char* end,
+                           Dtd* entities = nullptr) {
     p = VelkBase::SkipWhiteSpace(p);
     if (!p || !*p) return nullptr;
     MarkLocation(*attribute, p, data);
@@ -1421,7 +1490,8 @@ const char* ParseAttribute(VelkAttribute* attribute, const char* p, VelkDocument
             // A reference, a line end to normalise or the end of the input:
             // the value is read again, decoded.
             std::string decoded;
-            after = ReadQuotedValue(start, quote, &decoded, utf8);
+            after = ReadQuotedValue(start, quote, &decoded, utf8, entities, end);
+            if (!after) return nullptr;
             if (Keep(doc, &value, decoded.data(), decoded.size())) return after;
             Report(doc, VELK_ERROR_ALLOCATION, nullptr, data);
             return nullptr;
@@ -1450,7 +1520,7 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
     Unlinked hold(attribute);
     VelkAccess::Utf8(*attribute) = ctx.utf8;
     const char* start = p;
-    p = ParseAttribute(attribute, p, ctx.doc, ctx.data, ctx.utf8, ctx.end);
+    p = ParseAttribute(attribute, p, ctx.doc, ctx.data, ctx.utf8, ctx.end, ctx.dtd);
     hold.Release();
     if (!p || !*p) {
         Report(ctx.doc, VELK_ERROR_PARSE_ELEMENT, start, ctx.data);
@@ -1467,6 +1537,20 @@ const char* ReadAttribute(AttributeNames* names, const char* gap, const char* p,
     }
     names->Add(attribute);
     return p;
+}
+
+// KeepText for what a DTD adds to the tree, out of the way of the hot paths.
+VELK_NOINLINE bool KeepDeclared(VelkString* s, std::string_view text, const ParseContext& ctx) {
+    if (Keep(ctx.doc, s, text.data(), text.size())) return true;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
+}
+
+// The DTD's declared attributes added to element; false when memory runs out.
+VELK_NOINLINE bool AddDeclaredAttributes(VelkElement* element, const ParseContext& ctx) {
+    if (ctx.dtd->AddDeclaredAttributes(element)) return true;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
 }
 
 // Reads the start tag of element from p, up to and including its "/>" or '>'.
@@ -1576,6 +1660,20 @@ const char* NextPiece(const char* p, bool condense, VelkParsingData* data) {
     return p;
 }
 
+// Appends text to parent's last child when that is text too, as an entity's
+// expansion leaves it; true when joined or empty. Condensed texts join with one space
+// between them, as the runs of one condensed text do.
+VELK_NOINLINE bool JoinText(VelkElement* parent, const VelkText* text, const ParseContext& ctx,
+                            bool condense) {
+    const VelkString& value = VelkAccess::Value(*text);
+    if (value.size() == 0) return true;  // an empty entity: nothing to add
+    if (text->CDATA()) return false;
+    bool joined;
+    if (ctx.dtd->JoinText(parent, value.c_str(), value.size(), condense, &joined)) return joined;
+    Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+    return false;
+}
+
 // Reads a run of text into a new child of parent; null when it cannot be made.
 const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext& ctx,
                           bool condense) {
@@ -1586,8 +1684,11 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
     }
     Unlinked hold(text);
     p = ParseText(text, p, ctx);
+    // Joining it to the text before may run out of memory too.
+    const bool dropped =
+        (condense && text->Blank()) || (ctx.dtd && JoinText(parent, text, ctx, condense));
     hold.Release();
-    if (condense && text->Blank()) {
+    if (dropped) {
         delete text;
     } else {
         parent->LinkEndChild(text);
@@ -1595,17 +1696,73 @@ const char* ReadTextChild(VelkElement* parent, const char* p, const ParseContext
     return p;
 }
 
+const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx);
+
+// Puts what the entity reference at p ('&'), where text stopped, stands for
+// among parent's children: the nodes its replacement text parses into, or a
+// node that keeps the reference. Returns the position after it, or null after
+// an error.
+VELK_NOINLINE const char* ExpandInContent(VelkElement* parent, const char* p,
+                                          const ParseContext& ctx) {
+    VELK_ASSERT(ctx.dtd);
+    Dtd& dtd = *ctx.dtd;
+    std::string characters;
+    const Dtd::Reference ref = dtd.InContent(p, ctx.end, &characters);
+    switch (ref.action) {
+        case Dtd::Action::kFailed:
+            return nullptr;
+        case Dtd::Action::kReference: {
+            VelkText* node = Create<VelkText>(ctx.doc, "");
+            if (!node) {
+                Report(ctx.doc, VELK_ERROR_ALLOCATION, nullptr, ctx.data);
+                return nullptr;
+            }
+            node->SetEntityReference(true);
+            MarkLocation(*node, p, ctx.data);
+            parent->LinkEndChild(node);
+            const bool kept = KeepDeclared(&VelkAccess::Value(*node), ref.name, ctx);
+            return kept ? ref.after : nullptr;
+        }
+        case Dtd::Action::kMarkup: {
+            if (!dtd.Enter(ref.entity, p)) return nullptr;
+            // The replacement text is parsed as content of its own, untracked:
+            // its errors are placed at the reference.
+            const std::string& text = ref.entity->text;
+            ParseContext inner = ctx;
+            inner.data = nullptr;
+            inner.end = text.c_str() + text.size();
+            inner.inEntity = true;
+            const char* end = ReadContent(parent, text.c_str(), inner);
+            if (end && *end) {
+                dtd.Fail(VELK_ERROR_ENTITY_CONTENT, p);  // an end tag the entity did not open
+                end = nullptr;
+            }
+            if (!end) dtd.PlaceError();
+            dtd.Leave(ref.entity);
+            return end ? ref.after : nullptr;
+        }
+        default:
+            // Text would have read it: a reference it stops at is one of the above.
+            VELK_ASSERT(false);
+            dtd.Fail(VELK_ERROR_ENTITY_CONTENT, p);
+            return nullptr;
+    }
+}
+
 // Reads the content of root from p, descending into child elements. Returns the
 // position of the "</" that ends root's content, or (with error 6 recorded)
 // the end of the input when root's own content runs out, or null when the parse
-// of root fails.
+// of root fails. An entity's text (ctx.inEntity) ends with the end of its input.
 const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ctx) {
     const bool condense = ctx.condense;
     VelkElement* current = root;
     p = NextPiece(p, condense, ctx.data);
     while (p && *p) {
         if (*p != '<') {
+            // Text reads up to any reference that a DTD makes more than text.
+            const char* at = p;
             p = ReadTextChild(current, p, ctx, condense);
+            if (p == at) p = ExpandInContent(current, p, ctx);
             if (!p) return nullptr;
         } else {
             const Markup kind = ClassifyAt(p, ctx.utf8);
@@ -1630,7 +1787,9 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
                     p = ParseNode(node, p, ctx);
                 } else {
                     VelkElement* child = static_cast<VelkElement*>(node);
-                    const StartTag tag = ReadStartTag(child, &p, ctx);
+                    StartTag tag = ReadStartTag(child, &p, ctx);
+                    if (ctx.dtd && tag != StartTag::kFailed && !AddDeclaredAttributes(child, ctx))
+                        tag = StartTag::kFailed;
                     if (tag == StartTag::kFailed) {
                         Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
                         return nullptr;
@@ -1641,12 +1800,17 @@ const char* ReadContent(VelkElement* root, const char* p, const ParseContext& ct
         }
         if (p) p = NextPiece(p, condense, ctx.data);
     }
-    Report(ctx.doc, VELK_ERROR_ELEMENT_VALUE, nullptr, ctx.data);
+    if (ctx.inEntity && current == root) return ctx.end;  // an entity's content ends with its text
+    Report(ctx.doc, ctx.inEntity ? VELK_ERROR_ENTITY_CONTENT : VELK_ERROR_ELEMENT_VALUE, nullptr,
+           ctx.data);
     return current == root ? p : nullptr;
 }
 
 const char* ParseElement(VelkElement* element, const char* p, const ParseContext& ctx) {
-    switch (ReadStartTag(element, &p, ctx)) {
+    StartTag tag = ReadStartTag(element, &p, ctx);
+    if (ctx.dtd && tag != StartTag::kFailed && !AddDeclaredAttributes(element, ctx))
+        tag = StartTag::kFailed;
+    switch (tag) {
         case StartTag::kFailed:
             return nullptr;
         case StartTag::kEmpty:
@@ -1753,7 +1917,7 @@ const char* ParseText(VelkText* text, const char* p, const ParseContext& ctx) {
         lines = &count;
     }
     std::string& decoded = *ctx.scratch;
-    const char* end = ReadContentText(p, ctx.end, &decoded, condense, ctx.utf8, lines);
+    const char* end = ReadContentText(p, ctx.end, &decoded, condense, ctx.utf8, lines, ctx.dtd);
     if (!KeepText(&value, decoded.data(), decoded.size(), ctx)) return nullptr;
     if (!end) return p;
     if (lines) {

@@ -3,6 +3,9 @@
 // the byte classes of velkintern.h, so a check costs a branch, not a second
 // pass) and builds the nodes as the other parsers do; the first violation of
 // a well-formedness rule is recorded with its position and ends the parse.
+// A DOCTYPE's internal subset is read by the DTD (velkdtd.h), which then
+// expands the entity references that content and attribute values hold.
+#include "velkdtd.h"
 #include "velkintern.h"
 #include "velkmemory.h"
 
@@ -174,16 +177,18 @@ int DigitValue(char c, unsigned base) {
 // error recorded.
 class StrictReader {
 public:
-    // Reads [begin, end) with the tracker data, which stands at begin.
+    // Reads [begin, end) with the tracker data, which stands at begin; dtd
+    // takes the declarations of a DOCTYPE's internal subset.
     StrictReader(VelkDocument* doc, const char* begin, const char* end, VelkParsingData* data,
-                 std::string* scratch)
+                 std::string* scratch, Dtd* dtd)
         : doc_(doc),
           begin_(begin),
           beginAt_(data->Cursor()),
           end_(end),
           data_(data),
           text_(*scratch),
-          condense_(doc->CondenseWhiteSpace()) {}
+          condense_(doc->CondenseWhiteSpace()),
+          declared_(dtd) {}
 
     // document ::= prolog element Misc*
     void Document(const char* p);
@@ -193,6 +198,9 @@ private:
     // position behind it (the start of markup left open) is counted again
     // from the start of the input.
     const char* Fail(int code, const char* at) {
+        // A fault in a replacement text read as content is the entity's: its
+        // text is not well-formed content (the error is placed at the reference).
+        if (entities_ && code != VELK_ERROR_ALLOCATION) code = VELK_ERROR_ENTITY_CONTENT;
         if (data_ && at && at < VelkAccess::Stamped(*data_)) {
             VelkParsingData again(begin_, VelkAccess::TabSize(*data_), beginAt_.row, beginAt_.col);
             doc_->SetError(code, at, &again);
@@ -326,11 +334,15 @@ private:
     const char* SubsetEnd(const char* p, const char* opened);
     bool InternalSubset(const char* p, const char* end);
     const char* Element(const char* p, VelkNode* parent);
+    const char* Content(const char* p, VelkElement* current, size_t depth, bool entity);
     const char* StartTag(const char* p, VelkNode* parent, VelkElement** made, bool* empty);
     const char* Attribute(const char* p, VelkElement* element, const char* opened);
     const char* AttributeValue(const char* p, const char* opened, std::string_view* value);
     const char* EndTag(const char* p, const VelkElement& element);
     const char* CharData(const char* p, VelkElement* parent, const char* opened);
+    const char* TextRun(const char* p, VelkElement* parent, const char* opened);
+    const char* EntityText(const char* p, bool* pendingSpace, LineCount* lines);
+    const char* EntityNodes(const char* p, VelkElement* parent);
     const char* MoreCharData(const char* p, bool pendingSpace, LineCount* lines,
                              const char* opened);
     const char* Reference(const char* p, std::string* out);
@@ -351,8 +363,10 @@ private:
     bool condense_;
     bool doctype_ = false;
     bool standalone_ = false;        // the XML declaration says standalone='yes'
-    bool declarations_ = false;      // entities may be declared: a DOCTYPE with an internal
-                                     // subset, or naming an external one when not standalone
+    Dtd* declared_;                  // the DTD, before its DOCTYPE is read
+    Dtd* dtd_ = nullptr;             // the DTD, once its DOCTYPE is read
+    Dtd::Reference reference_{};     // the last reference the DTD has the text stop at
+    int entities_ = 0;               // replacement texts being read as content
     std::vector<const char*> open_;  // the start tags of the open elements
     std::unordered_set<std::string_view> names_;  // of a start tag with many attributes
 };
@@ -529,16 +543,15 @@ const char* StrictReader::Doctype(const char* p) {
         q = ExternalId(r, opened);
         if (!q) return nullptr;
         r = Space(q);
-        // A standalone document may not rely on declarations read from outside.
-        declarations_ = !standalone_;
     }
     if (*r == '[') {
         const char* subsetEnd = SubsetEnd(r + 1, opened);
         if (!subsetEnd || !InternalSubset(r + 1, subsetEnd)) return nullptr;
-        declarations_ = true;
         r = Space(subsetEnd + 1);
     }
     if (*r != '>') return Unexpected(r, VELK_ERROR_DOCTYPE, opened);
+    if (!declared_->ReadDoctype(p, r + 1, standalone_)) return nullptr;
+    dtd_ = declared_;
     VelkUnknown* node = Make<VelkUnknown>(doc_, p);
     if (!node || !KeepNormalised(&VelkAccess::Value(*node), p + 1, r)) return NoMemory();
     doctype_ = true;
@@ -631,23 +644,34 @@ const char* StrictReader::Element(const char* p, VelkNode* parent) {
     const char* opened = p;
     p = StartTag(p, parent, &current, &empty);
     if (!p || empty) return p;
-    const size_t depth = open_.size();
     open_.push_back(opened);
+    return Content(p, current, open_.size() - 1, false);
+}
+
+// content ::= CharData? ((element | Reference | CDSect | PI | Comment) CharData?)*
+// from p in current, up to the end tag that brings the open elements back to
+// depth; or, for an entity, up to the end of its replacement text, which
+// must close every element it opens and no other.
+const char* StrictReader::Content(const char* p, VelkElement* current, size_t depth, bool entity) {
+    VelkElement* child;
+    bool empty;
+    const char* opened;
     for (;;) {
         p = CharData(p, current, open_.back());
         if (!p) return nullptr;
+        if (!*p) return open_.size() == depth ? p : Fail(VELK_ERROR_ENTITY_CONTENT, p);
         if (p[1] == '/') {
+            if (open_.size() == depth) return Fail(VELK_ERROR_ENTITY_CONTENT, p);
             p = EndTag(p, *current);
             if (!p) return nullptr;
             open_.pop_back();
-            if (open_.size() == depth) return p;
+            if (open_.size() == depth && !entity) return p;
             current = static_cast<VelkElement*>(current->Parent());
         } else if (p[1] == '!' && StartsWith(p, "<![CDATA[")) {
             p = CData(p, current);
         } else if (p[1] == '?' || p[1] == '!') {
             p = Misc(p, current);
         } else {
-            VelkElement* child;
             opened = p;
             p = StartTag(p, current, &child, &empty);
             if (p && !empty) {
@@ -677,15 +701,12 @@ const char* StrictReader::StartTag(const char* p, VelkNode* parent, VelkElement*
     for (;;) {
         const char* gap = p;
         p = Space(p);
-        if (*p == '>') {
-            *empty = false;
-            return p + 1;
+        if (*p == '>' || (*p == '/' && p[1] == '>')) {
+            if (dtd_ && !dtd_->AddDeclaredAttributes(element)) return NoMemory();
+            *empty = *p == '/';
+            return p + (*empty ? 2 : 1);
         }
-        if (*p == '/') {
-            if (p[1] != '>') return Unexpected(p + 1, VELK_ERROR_TAG, opened);
-            *empty = true;
-            return p + 2;
-        }
+        if (*p == '/') return Unexpected(p + 1, VELK_ERROR_TAG, opened);
         if (p == gap && NameEnd(p) != p) return Fail(VELK_ERROR_ATTRIBUTE_SPACE, p);
         p = Attribute(p, element, opened);
         if (!p) return nullptr;
@@ -797,12 +818,25 @@ const char* StrictReader::EndTag(const char* p, const VelkElement& element) {
     return q + 1;
 }
 
+// CharData and references up to the next markup, as text nodes and the nodes
+// that references to entities holding markup stand for. Returns the position
+// of the '<' that ends the text, or of the end of an entity's replacement text.
+const char* StrictReader::CharData(const char* p, VelkElement* parent, const char* opened) {
+    for (;;) {
+        p = TextRun(p, parent, opened);
+        if (!p || *p != '&') return p;
+        p = EntityNodes(p, parent);
+        if (!p) return nullptr;
+    }
+}
+
 // CharData and references up to the next markup, as one text node: line ends
 // read as '\n', references decoded, no "]]>". Condensing drops leading and
 // trailing white space and writes each inner run as one space; a text left
 // empty, or of white space alone, makes no node. Returns the position of the
-// '<' that ends the text.
-const char* StrictReader::CharData(const char* p, VelkElement* parent, const char* opened) {
+// '<' that ends the text, or of the end of a replacement text, or of a
+// reference the DTD stops the text at.
+const char* StrictReader::TextRun(const char* p, VelkElement* parent, const char* opened) {
     if (*p == '<') return p;
     // Condensed text counts its own lines (every line stop in it is white
     // space that the read skips), so that the tracker does not walk it again.
@@ -831,9 +865,14 @@ const char* StrictReader::CharData(const char* p, VelkElement* parent, const cha
     }
     const char* from = direct ? start : text_.data();
     const char* to = direct ? runEnd : text_.data() + text_.size();
+    if (from == to) return p;
     // Condensing keeps no text of white space alone, references to it included.
-    if (from == to || (condense_ && std::all_of(from, to, [](char c) { return Is(c, kSpace); })))
-        return p;
+    if (condense_ && std::all_of(from, to, [](char c) { return Is(c, kSpace); })) return p;
+    // In strict reading two texts meet only at the edges of an entity's expansion.
+    bool joined = false;
+    if (dtd_ && !dtd_->JoinText(parent, from, static_cast<size_t>(to - from), condense_, &joined))
+        return NoMemory();
+    if (joined) return p;
     VelkText* text = Create<VelkText>(doc_, "");
     if (!text) return NoMemory();
     if (lines) {
@@ -861,11 +900,20 @@ const char* StrictReader::MoreCharData(const char* p, bool pendingSpace, LineCou
             text_.append(run, static_cast<size_t>(p - run));
         }
         const char c = *p;
-        if (c == '<') return p;
+        if (c == '<' || (!c && entities_ && p == end_)) return p;
         if (condense_ && Is(c, kXmlSpace)) {
             pendingSpace = true;
             p = SkipSpace(p, lines);
             continue;
+        }
+        if (c == '&' && dtd_ && p[1] != '#') {
+            const char* after = EntityText(p, &pendingSpace, lines);
+            if (after != p) {
+                if (!after) return nullptr;
+                p = after;
+                continue;
+            }
+            if (reference_.action != Dtd::Action::kDecode) return p;
         }
         if (pendingSpace) text_ += ' ';
         pendingSpace = false;
@@ -922,14 +970,75 @@ const char* StrictReader::CharReference(const char* p, std::string* out) {
 }
 
 // A reference at p, ending before after, to an entity other than the five
-// predefined ones. Without a DOCTYPE that has an internal subset or names an
-// external one (in a document that is not standalone), no other entity is
-// declared. The entities that a DOCTYPE declares are the DTD code's to
-// expand; until it knows them, the reference is kept as written.
+// predefined ones, in an attribute value (the DTD takes those in content
+// first). Without a DOCTYPE no other entity is declared; with one, the DTD
+// expands it, or refuses it, or keeps it as written when declarations it does
+// not read may declare it.
 const char* StrictReader::NamedReference(const char* p, const char* after, std::string* out) {
-    if (!declarations_) return Fail(VELK_ERROR_ENTITY_UNDECLARED, p);
+    if (!dtd_) return Fail(VELK_ERROR_ENTITY_UNDECLARED, p);
+    const char* next = dtd_->InAttribute(p, end_, out);
+    if (next != p) return next;
     out->append(p, static_cast<size_t>(after - p));
     return after;
+}
+
+// The reference at p to an entity of the DTD, in content. Characters alone
+// are appended to the text being read (condensed with it when condensing) and
+// the position after the reference returned; p is returned when the reference
+// is not the DTD's or stands for nodes (reference_ tells which), null after an
+// error.
+VELK_NOINLINE const char* StrictReader::EntityText(const char* p, bool* pendingSpace,
+                                                   LineCount* lines) {
+    std::string characters;
+    reference_ = dtd_->InContent(p, end_, &characters);
+    if (reference_.action == Dtd::Action::kFailed) return nullptr;
+    if (reference_.action != Dtd::Action::kText) return p;
+    if (!condense_) {
+        text_ += characters;
+        return reference_.after;
+    }
+    for (const char c : characters) {
+        if (Is(c, kXmlSpace)) {
+            *pendingSpace = *pendingSpace || !text_.empty();
+            continue;
+        }
+        if (*pendingSpace) text_ += ' ';
+        *pendingSpace = false;
+        text_ += c;
+    }
+    // A space pending from the entity takes in the white space after it.
+    return *pendingSpace ? SkipSpace(reference_.after, lines) : reference_.after;
+}
+
+// Puts among parent's children what the reference at p stands for, which
+// reference_ holds: a node that keeps a reference the DTD does not read, or
+// the nodes of a replacement text that holds markup, read as content of its
+// own (its errors placed at the outermost reference). Returns the position
+// after the reference.
+VELK_NOINLINE const char* StrictReader::EntityNodes(const char* p, VelkElement* parent) {
+    const Dtd::Reference reference = reference_;
+    if (reference.action == Dtd::Action::kReference) {
+        VelkText* node = Make<VelkText>(parent, p, "");
+        if (!node) return NoMemory();
+        node->SetEntityReference(true);
+        const std::string_view name = reference.name;
+        return Keep(doc_, &VelkAccess::Value(*node), name.data(), name.size()) ? reference.after
+                                                                               : NoMemory();
+    }
+    if (!dtd_->Enter(reference.entity, p)) return nullptr;
+    const std::string& text = reference.entity->text;
+    VelkParsingData* const data = data_;
+    const char* const end = end_;
+    data_ = nullptr;
+    end_ = text.c_str() + text.size();
+    ++entities_;
+    const char* after = Content(text.c_str(), parent, open_.size(), true);
+    --entities_;
+    data_ = data;
+    end_ = end;
+    if (!after) dtd_->PlaceError();
+    dtd_->Leave(reference.entity);
+    return after ? reference.after : nullptr;
 }
 
 // The body of a comment, processing instruction or CDATA section from p up to
@@ -1040,6 +1149,13 @@ int NameFault(const VelkString& s) {
     return NameFault(s.c_str(), s.size());
 }
 
+// Whether node stands for an entity reference whose value, written as
+// "&value;", is no reference: its name is empty or not a name.
+bool ReferenceFault(const VelkNode& node) {
+    const VelkText* text = node.ToText();
+    return text && text->EntityReference() && NameFault(VelkAccess::Value(node));
+}
+
 // A comment's body: characters, no "--", no '-' last (it would join "-->").
 int CommentFault(const VelkString& s) {
     if (const int fault = CharactersFault(s)) return fault;
@@ -1094,7 +1210,7 @@ int StrictFault(const VelkNode& node, const VelkBase** where) {
             return 0;
         }
         case VelkNode::TEXT:
-            return CharactersFault(value);
+            return ReferenceFault(node) ? VELK_ERROR_NAME : CharactersFault(value);
         case VelkNode::COMMENT:
             return CommentFault(value);
         case VelkNode::UNKNOWN:
@@ -1115,6 +1231,7 @@ int LenientFault(const VelkNode& node, bool utf8, const VelkBase** where) {
     if (node.Type() == VelkNode::COMMENT &&
         std::string_view(value.c_str(), value.size()).find("-->") != std::string_view::npos)
         return VELK_ERROR_COMMENT_HYPHENS;
+    if (ReferenceFault(node)) return VELK_ERROR_NAME;
     if (!utf8) return 0;
     if (const int fault = ControlFault(value)) return fault;
     if (const VelkElement* element = node.ToElement()) {
@@ -1185,7 +1302,8 @@ const char* ParseStrict(VelkDocument* document, const char* p, const char* end,
     VelkAccess::Document(data) = document;
     try {
         std::string scratch;
-        StrictReader(document, p, end, &data, &scratch).Document(p);
+        Dtd dtd(document, &data, p, static_cast<size_t>(end - p));
+        StrictReader(document, p, end, &data, &scratch, &dtd).Document(p);
     } catch (const std::bad_alloc&) {
         // Every node is linked as soon as it is made, so the tree holds all
         // that the parse made; only the scratch text and tables are lost.
