@@ -258,7 +258,18 @@ TEST(Errors, AnAllocationFailingAnywhereInAParseIsErrorThreeAndLeaksNothing) {
                "&gt; long enough\r\nto leave the node</element-named-at-length>"
                "<![CDATA[<raw>]]><?pi data?>";
     xml += "</r>";
+    // And a DOCTYPE whose entities expand to text and to markup, whose
+    // declared attributes are added and normalised, read both ways.
+    std::string dtd =
+        "<!DOCTYPE r [<!ENTITY t 'an entity text long enough to be kept'>"
+        "<!ENTITY m '<b x=\"1\">markup &t;</b> and the text after the markup'>"
+        "<!ATTLIST e d CDATA 'a declared default long enough' k NMTOKENS #IMPLIED>]><r>";
+    for (int i = 0; i < 100; ++i)
+        dtd += "<e k='  token" + std::to_string(i) +
+               "   another-token  '>x &t; y &m; then text joined to it</e>";
+    dtd += "</r>";
     const auto strict = [](VelkDocument& doc, std::istringstream&) { doc.SetStrict(true); };
+    const auto utf8 = [](VelkDocument& doc, std::istringstream&) { doc.SetUtf8(true); };
     const std::string file = TempPath("all_allocations.xml");
     ASSERT_TRUE(WriteFile(file, xml));
     // What is made before the failures are armed, and the parse.
@@ -280,7 +291,9 @@ TEST(Errors, AnAllocationFailingAnywhereInAParseIsErrorThreeAndLeaksNothing) {
              in.str(xml);
          },
          [](VelkDocument& doc, std::istringstream& in) { in >> doc; }},
-        {strict, [&](VelkDocument& doc, std::istringstream&) { doc.LoadFile(file.c_str()); }}};
+        {strict, [&](VelkDocument& doc, std::istringstream&) { doc.LoadFile(file.c_str()); }},
+        {utf8, [&](VelkDocument& doc, std::istringstream&) { doc.Parse(dtd.c_str(), nullptr); }},
+        {strict, [&](VelkDocument& doc, std::istringstream&) { doc.Parse(dtd.c_str(), nullptr); }}};
     for (const Entry& entry : entries) {
         VelkBase::ReleaseSpareMemory();
         int count;
