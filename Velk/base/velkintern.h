@@ -49,9 +49,9 @@ enum ByteClass : unsigned short {
     // comment, processing instruction or CDATA section (NUL, control bytes,
     // bytes of multi-byte characters and the markup that may end the run).
     kXmlSpace = 1 << 11,     // space, tab, line feed, carriage return
-    kStrictText = 1 << 12,   // NUL < & ] carriage return, control bytes but tab and line feed, 0x80..0xFF
+    kStrictText = 1 << 12,   // NUL < & ] CR, controls but tab and LF, 0x80..0xFF
     kStrictValue = 1 << 13,  // NUL < & " ' and every control byte, 0x80..0xFF
-    kStrictBody = 1 << 14,   // NUL - ? ] carriage return, control bytes but tab and line feed, 0x80..0xFF
+    kStrictBody = 1 << 14,   // NUL - ? ] CR, controls but tab and LF, 0x80..0xFF
 };
 
 constexpr unsigned short ClassOf(unsigned c) {

@@ -1033,9 +1033,9 @@ struct ParseContext {
     VelkDocument* doc;
     bool utf8;
     bool condense;
-    const char* end;       // the terminating NUL of the text, for scanners that read ahead
-    std::string* scratch;  // where a text is decoded before it is kept
-    Dtd* dtd = nullptr;    // the document's DTD, once its DOCTYPE is read
+    const char* end;        // the terminating NUL of the text, for scanners that read ahead
+    std::string* scratch;   // where a text is decoded before it is kept
+    Dtd* dtd = nullptr;     // the document's DTD, once its DOCTYPE is read
     bool inEntity = false;  // the text is an entity's, parsed as content
 };
 

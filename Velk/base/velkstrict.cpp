@@ -362,12 +362,12 @@ private:
     std::string& text_;
     bool condense_;
     bool doctype_ = false;
-    bool standalone_ = false;        // the XML declaration says standalone='yes'
-    Dtd* declared_;                  // the DTD, before its DOCTYPE is read
-    Dtd* dtd_ = nullptr;             // the DTD, once its DOCTYPE is read
-    Dtd::Reference reference_{};     // the last reference the DTD has the text stop at
-    int entities_ = 0;               // replacement texts being read as content
-    std::vector<const char*> open_;  // the start tags of the open elements
+    bool standalone_ = false;                     // the XML declaration says standalone='yes'
+    Dtd* declared_;                               // the DTD, before its DOCTYPE is read
+    Dtd* dtd_ = nullptr;                          // the DTD, once its DOCTYPE is read
+    Dtd::Reference reference_{};                  // the last reference the DTD has the text stop at
+    int entities_ = 0;                            // replacement texts being read as content
+    std::vector<const char*> open_;               // the start tags of the open elements
     std::unordered_set<std::string_view> names_;  // of a start tag with many attributes
 };
 

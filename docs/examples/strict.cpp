@@ -48,8 +48,8 @@ int main() {
     doc.FirstChildElement()->FirstChild()->SetValue("a -- b");
     const VelkBase* where = nullptr;
     const int fault = doc.CheckWritable(&where);
-    std::cout << "check: " << VelkBase::errorString[fault] << " (a comment: "
-              << (where == doc.FirstChildElement()->FirstChild()) << ")\n";
+    std::cout << "check: " << VelkBase::errorString[fault]
+              << " (a comment: " << (where == doc.FirstChildElement()->FirstChild()) << ")\n";
     const bool saved = doc.SaveFile("strict_note.xml");
     std::cout << "saved: " << saved << ", " << doc.ErrorMessage() << "\n";
     return 0;

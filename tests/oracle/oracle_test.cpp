@@ -581,8 +581,8 @@ bool InOtherEncoding(const std::string& text) {
 
 // libxml2 as a reader of the internal subset: entities substituted, declared
 // attributes added, nothing loaded from outside.
-constexpr int kStrictOptions = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR |
-                               XML_PARSE_NOENT | XML_PARSE_DTDATTR;
+constexpr int kStrictOptions =
+    XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR | XML_PARSE_NOENT | XML_PARSE_DTDATTR;
 
 struct StrictTally {
     size_t tried = 0, external = 0, otherEncoding = 0, bothAccept = 0, bothReject = 0, sameTree = 0,
