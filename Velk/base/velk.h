@@ -6,7 +6,9 @@
 // one of two character models: the UTF-8 model (SetUtf8), in which text is
 // UTF-8 as XML defines it and every character reference decodes to UTF-8, or
 // the byte model, the default, in which a byte is a character. No other
-// encoding is converted. The library throws no exceptions of its own. This
+// encoding is converted. A document read strictly (SetStrict) is read as
+// XML 1.0 with its internal DTD subset, and its first well-formedness error
+// is recorded. The library throws no exceptions of its own. This
 // header compiles as C++11 and later; the library itself is built as C++17.
 #ifndef VELK_BASE_VELK_H
 #define VELK_BASE_VELK_H
