@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 // Debug builds check callers' preconditions and stop with
 // "<unit>:<line>: <operation>: Assertion '<expression>' failed."; each source
@@ -132,6 +133,75 @@ struct LineCount {
         return cursor;
     }
 };
+
+// XML's characters by code point: Char, NameStartChar and NameChar.
+inline bool IsXmlChar(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+inline bool IsNameStartChar(unsigned long c) {
+    if (c < 0x80) return Is(static_cast<char>(c), kAlpha) || c == '_' || c == ':';
+    return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+inline bool IsNameChar(unsigned long c) {
+    if (c < 0x80) return Is(static_cast<char>(c), kNameChar);
+    return IsNameStartChar(c) || c == 0xB7 || (c >= 0x300 && c <= 0x36F) ||
+           (c >= 0x203F && c <= 0x2040);
+}
+
+// Decodes the UTF-8 character at p, before end, into *c: its length, or 0
+// when the bytes there are no well-formed UTF-8 (a stray continuation byte, a
+// sequence cut short, an overlong form, a surrogate, a code point above
+// U+10FFFF). Bytes are read one at a time up to the first that breaks the
+// sequence, so a NUL ends it inside NUL-terminated text.
+inline std::size_t DecodeUtf8(const char* p, const char* end, unsigned long* c) {
+    const auto byte = [p](std::size_t i) { return static_cast<unsigned char>(p[i]); };
+    if (p >= end) return 0;
+    const unsigned char b = byte(0);
+    std::size_t n;
+    unsigned long min;
+    if (b < 0x80) {
+        *c = b;
+        return 1;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+        n = 2, min = 0x80, *c = b & 0x1Fu;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3, min = 0x800, *c = b & 0x0Fu;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4, min = 0x10000, *c = b & 0x07u;
+    } else {
+        return 0;
+    }
+    if (static_cast<std::size_t>(end - p) < n) return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((byte(i) & 0xC0u) != 0x80u) return 0;
+        *c = (*c << 6) | (byte(i) & 0x3Fu);
+    }
+    if (*c < min || *c > 0x10FFFF || (*c >= 0xD800 && *c <= 0xDFFF)) return 0;
+    return n;
+}
+
+// Appends the UTF-8 bytes of code point c.
+inline void AppendUtf8(unsigned long c, std::string* out) {
+    if (c < 0x80) {
+        *out += static_cast<char>(c);
+        return;
+    }
+    char bytes[4];
+    const std::size_t n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    static const unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (std::size_t i = n - 1; i > 0; --i, c >>= 6)
+        bytes[i] = static_cast<char>(0x80 | (c & 0x3F));
+    bytes[0] = static_cast<char>(kLead[n] | c);
+    out->append(bytes, n);
+}
 
 // Reaches the fields that the public classes keep to themselves.
 struct VelkAccess {

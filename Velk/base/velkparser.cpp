@@ -168,33 +168,6 @@ const char* VelkBase::GetEntity(const char* p, char* value) {
 
 namespace {
 
-// Whether XML allows the code point as a character.
-bool IsXmlChar(unsigned long c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-void AppendUtf8(unsigned long c, std::string* out) {
-    if (c < 0x80) {
-        *out += static_cast<char>(c);
-        return;
-    }
-    char bytes[4];
-    size_t n;
-    if (c < 0x800) {
-        bytes[0] = static_cast<char>(0xC0 | (c >> 6));
-        n = 2;
-    } else if (c < 0x10000) {
-        bytes[0] = static_cast<char>(0xE0 | (c >> 12));
-        n = 3;
-    } else {
-        bytes[0] = static_cast<char>(0xF0 | (c >> 18));
-        n = 4;
-    }
-    for (size_t i = n - 1; i > 0; --i, c >>= 6) bytes[i] = static_cast<char>(0x80 | (c & 0x3F));
-    out->append(bytes, n);
-}
-
 int DigitValue(char c, unsigned base) {
     if (c >= '0' && c <= '9') return c - '0';
     if (base == 16 && Is(c, kAlpha)) {

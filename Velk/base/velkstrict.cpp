@@ -30,76 +30,6 @@ namespace TAVARO {
 
 namespace {
 
-bool IsXmlCharCode(unsigned long c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-bool IsNameStartCode(unsigned long c) {
-    return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-           (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
-           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
-           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
-           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
-           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0xEFFFF);
-}
-
-bool IsNameCode(unsigned long c) {
-    return IsNameStartCode(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
-           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
-}
-
-// Decodes the UTF-8 sequence at p, whose first byte is 0x80 or above: its
-// length with the code point in *code, or 0 when it is malformed (a stray
-// continuation byte, a sequence cut short, an overlong form, a surrogate, a
-// code point above U+10FFFF). A NUL ends any sequence, so the read stays
-// inside NUL-terminated text.
-size_t DecodeUtf8(const char* p, unsigned long* code) {
-    const auto* u = reinterpret_cast<const unsigned char*>(p);
-    unsigned long c;
-    unsigned long least;
-    size_t n;
-    if (u[0] < 0xC2) return 0;
-    if (u[0] < 0xE0) {
-        n = 2, c = u[0] & 0x1Fu, least = 0x80;
-    } else if (u[0] < 0xF0) {
-        n = 3, c = u[0] & 0x0Fu, least = 0x800;
-    } else if (u[0] < 0xF5) {
-        n = 4, c = u[0] & 0x07u, least = 0x10000;
-    } else {
-        return 0;
-    }
-    for (size_t i = 1; i < n; ++i) {
-        if ((u[i] & 0xC0u) != 0x80u) return 0;
-        c = (c << 6) | (u[i] & 0x3Fu);
-    }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-    *code = c;
-    return n;
-}
-
-void AppendUtf8(unsigned long c, std::string* out) {
-    char bytes[4];
-    size_t n;
-    if (c < 0x80) {
-        *out += static_cast<char>(c);
-        return;
-    }
-    if (c < 0x800) {
-        bytes[0] = static_cast<char>(0xC0 | (c >> 6));
-        n = 2;
-    } else if (c < 0x10000) {
-        bytes[0] = static_cast<char>(0xE0 | (c >> 12));
-        n = 3;
-    } else {
-        bytes[0] = static_cast<char>(0xF0 | (c >> 18));
-        n = 4;
-    }
-    for (size_t i = n - 1; i > 0; --i, c >>= 6) bytes[i] = static_cast<char>(0x80 | (c & 0x3F));
-    out->append(bytes, n);
-}
-
 bool StartsWith(const char* p, const char* word) {
     return std::strncmp(p, word, std::strlen(word)) == 0;
 }
@@ -108,8 +38,8 @@ bool StartsWith(const char* p, const char* word) {
 // of a name when first is set; its length in *n.
 bool IsNameCharAt(const char* p, bool first, size_t* n) {
     unsigned long code;
-    *n = DecodeUtf8(p, &code);
-    return *n && (first ? IsNameStartCode(code) : IsNameCode(code));
+    *n = DecodeUtf8(p, p + 4, &code);
+    return *n && (first ? IsNameStartChar(code) : IsNameChar(code));
 }
 
 // The end of the name at p, or p when none starts there; nothing is recorded.
@@ -383,10 +313,10 @@ size_t StrictReader::CharAt(const char* p, const char* opened) {
         return 0;
     }
     unsigned long code;
-    const size_t n = DecodeUtf8(p, &code);
+    const size_t n = DecodeUtf8(p, p + 4, &code);
     if (!n) {
         Fail(VELK_ERROR_UTF8, p);
-    } else if (!IsXmlCharCode(code)) {
+    } else if (!IsXmlChar(code)) {
         Fail(VELK_ERROR_CHARACTER, p);
         return 0;
     }
@@ -964,7 +894,7 @@ const char* StrictReader::CharReference(const char* p, std::string* out) {
         if (code > 0x10FFFF) code = 0x110000;  // out of range whatever follows
     }
     if (q == digits || *q != ';') return Fail(VELK_ERROR_REFERENCE, p);
-    if (!IsXmlCharCode(code)) return Fail(VELK_ERROR_CHARACTER_REFERENCE, p);
+    if (!IsXmlChar(code)) return Fail(VELK_ERROR_CHARACTER_REFERENCE, p);
     AppendUtf8(code, out);
     return q + 1;
 }
@@ -1124,9 +1054,9 @@ int CharactersFault(const VelkString& s) {
             continue;
         }
         unsigned long code;
-        const size_t n = DecodeUtf8(p, &code);
-        if (!n || n > static_cast<size_t>(end - p)) return VELK_ERROR_UTF8;
-        if (!IsXmlCharCode(code)) return VELK_ERROR_CHARACTER;
+        const size_t n = DecodeUtf8(p, end, &code);
+        if (!n) return VELK_ERROR_UTF8;
+        if (!IsXmlChar(code)) return VELK_ERROR_CHARACTER;
         p += n;
     }
     return 0;
