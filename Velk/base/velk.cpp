@@ -541,46 +541,29 @@ VelkElement::~VelkElement() {
     DeleteAttributes(VelkAccess::TakeAll(attributeSet), freed);
 }
 
+// The C-string forms take the same path as the others.
 const char* VelkElement::Attribute(const char* name) const {
-    const VelkAttribute* attribute = attributeSet.Find(name);
-    return attribute ? attribute->Value() : nullptr;
+    return Attribute(VelkStringRef(name));
 }
 
 const char* VelkElement::Attribute(const char* name, int* i) const {
-    const char* s = Attribute(name);
-    if (i) *i = s ? std::atoi(s) : 0;
-    return s;
+    return Attribute(VelkStringRef(name), i);
 }
 
 const char* VelkElement::Attribute(const char* name, double* d) const {
-    const char* s = Attribute(name);
-    if (d) *d = s ? std::atof(s) : 0.0;
-    return s;
+    return Attribute(VelkStringRef(name), d);
 }
 
 int VelkElement::QueryIntAttribute(const char* name, int* value) const {
-    const VelkAttribute* attribute = attributeSet.Find(name);
-    return attribute ? attribute->QueryIntValue(value) : VELK_ATTR_MISSING;
+    return QueryIntAttribute(VelkStringRef(name), value);
 }
 
 int VelkElement::QueryDoubleAttribute(const char* name, double* value) const {
-    const VelkAttribute* attribute = attributeSet.Find(name);
-    return attribute ? attribute->QueryDoubleValue(value) : VELK_ATTR_MISSING;
+    return QueryDoubleAttribute(VelkStringRef(name), value);
 }
 
 void VelkElement::SetAttribute(const char* name, const char* value) {
-    if (VelkAttribute* existing = attributeSet.Find(name)) {
-        existing->SetValue(value);
-        return;
-    }
-    VelkAttribute* attribute = new (std::nothrow) VelkAttribute(name, value);
-    if (!attribute) {
-        if (VelkDocument* document = GetDocument()) {
-            document->SetError(VELK_ERROR_ALLOCATION, nullptr, nullptr);
-        }
-        return;
-    }
-    attributeSet.Add(attribute);
+    SetAttribute(VelkStringRef(name), VelkStringRef(value));
 }
 
 void VelkElement::SetAttribute(const char* name, int value) {
