@@ -95,49 +95,27 @@ bool CanInjectAllocationFailures() {
     return !OnValgrind();
 }
 
+// Codes 0 to 14 keep their numbers and messages; every later code has a
+// message of its own that says it is an error.
 TEST(Errors, EachCodeHasItsMessage) {
-    // One message per code, in order.
     // clang-format off
-    const char* const messages[] = {"No error", "Error", "Failed to open file",
+    const char* const kept[] = {"No error", "Error", "Failed to open file",
         "Memory allocation failed.", "Error parsing Element.", "Failed to read Element name",
         "Error reading Element value.", "Error reading Attributes.", "Error: empty tag.",
         "Error reading end tag.", "Error parsing Unknown.", "Error parsing Comment.",
         "Error parsing Declaration.", "Error document empty.",
-        "Error: text outside the document element.", "Error: end tag without a start tag.",
-        "Error: CDATA section not closed.", "Error: character not allowed in XML.",
-        "Error: more than one document element.",
-        "Error: undeclared entity.",
-        "Error: end tag does not match its start tag.",
-        "Error: '--' inside a comment.",
-        "Error: not a well-formed XML name.",
-        "Error: malformed tag.",
-        "Error: attributes not separated by white space.",
-        "Error: attribute value not quoted.",
-        "Error: '<' in an attribute value.",
-        "Error: attribute given twice in one tag.",
-        "Error: '&' not starting a complete reference.",
-        "Error: character reference to a character not allowed in XML.",
-        "Error: ']]>' in character data.",
-        "Error: invalid UTF-8.",
-        "Error: processing instruction target reserved or malformed.",
-        "Error: markup of no kind XML knows.",
-        "Error: XML declaration malformed (version first, then encoding, then standalone).",
-        "Error: encoding not supported (UTF-8 only).",
-        "Error: XML declaration or DOCTYPE out of place.",
-        "Error: malformed DOCTYPE.",
-        "Error: input ends before the markup or element is closed.",
-        "Error: markup declaration not well formed.",
-        "Error: parameter-entity reference inside a markup declaration of the internal subset.",
-        "Error: entity references itself.",
-        "Error: reference to an external entity.", "Error: reference to an unparsed entity.",
-        "Error: entity puts '<' in an attribute value.",
-        "Error: entity text is not well-formed content.",
-        "Error: entity references nested too deeply.",
-        "Error: entity expansion too large for the input."};
+        "Error: text outside the document element."};
     // clang-format on
-    ASSERT_EQ(sizeof messages / sizeof messages[0], size_t{VELK_ERROR_STRING_COUNT});
-    for (int code = 0; code < VELK_ERROR_STRING_COUNT; ++code)
-        EXPECT_STREQ(VelkBase::errorString[code], messages[code]) << "code " << code;
+    for (int code = 0; code < VELK_ERROR_STRING_COUNT; ++code) {
+        const std::string message = VelkBase::errorString[code];
+        if (code < int{sizeof kept / sizeof kept[0]}) {
+            EXPECT_EQ(message, kept[code]) << "code " << code;
+            continue;
+        }
+        EXPECT_EQ(message.rfind("Error: ", 0), 0u) << "code " << code;
+        for (int other = 0; other < code; ++other)
+            EXPECT_NE(message, VelkBase::errorString[other]) << "codes " << other << ", " << code;
+    }
 }
 
 // An attribute whose allocation fails is not added, and error 3 is recorded
